@@ -1,0 +1,1 @@
+// Placeholder: this file is being written.

@@ -1,0 +1,2 @@
+// Placeholder entry point until the driver lands.
+int wmain() { return 0; }

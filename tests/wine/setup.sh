@@ -1,0 +1,34 @@
+#!/bin/bash
+# Makes a fresh Wine prefix for one test run, hardens it, copies the program
+# into C:\scancap and leaves a persistent wineserver running.
+#   setup.sh PREFIX [DIST_DIR]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/env.sh"
+prefix=$1
+dist=${2:-}
+scancap_wine_env "$prefix"
+
+"$WINESERVER" -k >/dev/null 2>&1 || true
+rm -rf "$prefix" "$HOME"
+mkdir -p "$HOME" "$(dirname "$prefix")"
+
+"$WINE" wineboot -i >/dev/null 2>&1 || true
+"$WINESERVER" -w
+
+# The profile folders wineboot linked into $HOME become real folders.
+for link in "$prefix"/drive_c/users/*/*; do
+  if [ -L "$link" ]; then rm -f "$link"; mkdir -p "$link"; fi
+done
+# Drive Z: maps the whole Linux file system; scans must not see it.
+rm -f "$prefix/dosdevices/z:"
+
+if [ -n "$dist" ] && [ -d "$dist" ]; then
+  rm -rf "$prefix/drive_c/scancap"
+  cp -r "$dist" "$prefix/drive_c/scancap"
+fi
+
+# One wineserver for the whole run; the clean-up fixture stops it.
+# SCANCAP_PERSIST=N lets it end by itself N seconds after its last client.
+"$WINESERVER" -p${SCANCAP_PERSIST:-} </dev/null >/dev/null 2>&1
+echo "wine prefix ready: $prefix"
