@@ -1,1 +1,15 @@
-// Placeholder: this file is being written.
+#include "snapshot/options.h"
+
+namespace scancap {
+
+RunOptions& Options() {
+    static RunOptions options;
+    return options;
+}
+
+UpgradeFlags& BrowserUpgrade() {
+    static UpgradeFlags flags;
+    return flags;
+}
+
+}  // namespace scancap
