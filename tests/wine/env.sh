@@ -17,3 +17,10 @@ scancap_wine_env() {
   [ -x "$WINE" ] || WINE=$(command -v wine64 || command -v wine)
   [ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver)
 }
+
+# Runs a Windows program from inside drive C: with drive Z: gone, a Linux
+# working directory has no Windows name and Wine would complain about it on
+# standard error.
+scancap_wine() {
+  (cd "$WINEPREFIX/drive_c" && "$WINE" "$@")
+}

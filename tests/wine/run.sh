@@ -24,4 +24,5 @@ if [ -z "$prefix" ]; then
 fi
 scancap_wine_env "$prefix"
 if [ -z "${SCANCAP_WINEPREFIX:-}" ]; then "$WINESERVER" -p60 </dev/null >/dev/null 2>&1; fi
+cd "$WINEPREFIX/drive_c" 2>/dev/null || true
 exec "$WINE" "$@"
