@@ -1,0 +1,25 @@
+// Capture templates: "<name>.template.txt" files that force files and keys
+// into a project, exclude files and add package settings.
+#pragma once
+
+#include "snapshot/store.h"
+#include "support/str.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace scancap {
+
+// Locates, reads and applies the template `name` to the post store. Fatal
+// when it cannot be found, opened, read or converted.
+void LoadTemplate(SnapshotStore& post, const Str& name);
+
+// The first existing candidate path; fatal "Can't find template file".
+Str FindTemplateFile(const Str& name);
+// Byte-order mark, then the "[" and zero-byte heuristics; false when the
+// bytes cannot be converted.
+bool DecodeTemplateText(const uint8_t* bytes, size_t size, Str& out);
+// Applies the five sections of decoded template text.
+void ApplyTemplateText(SnapshotStore& post, const Str& text);
+
+}  // namespace scancap
