@@ -29,7 +29,10 @@ void SetKeyOverride(SnapshotStore& store, const Str& keyPath, uint32_t flags);
 // The registry-text form of a package setting ("REG_DWORD=#01#00#00#00");
 // created empty when absent.
 Str& PackageSetting(SnapshotStore& store, const Str& name);
-// Distinct template names in use, in load order.
-std::vector<Str>& TemplateNames(SnapshotStore& store);
+// Distinct template names loaded by the running generation, in load order
+// (process-wide; the generation sequence clears it when it starts).
+std::vector<Str>& TemplateNames();
+// Is name in names, compared without regard to case?
+bool HasTemplateName(const std::vector<Str>& names, const Str& name);
 
 }  // namespace scancap
