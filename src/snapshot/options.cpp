@@ -12,4 +12,9 @@ UpgradeFlags& BrowserUpgrade() {
     return flags;
 }
 
+bool& NativeInstallLog() {
+    static bool printLog = false;
+    return printLog;
+}
+
 }  // namespace scancap

@@ -47,4 +47,7 @@ struct UpgradeFlags {
 };
 UpgradeFlags& BrowserUpgrade();
 
+// Set when a native install line ends with "-printlog".
+bool& NativeInstallLog();
+
 }  // namespace scancap
