@@ -1,0 +1,18 @@
+// Facts about the capture machine, taken from the snapshots or from the live
+// machine, for the project overview and the generation run.
+#pragma once
+
+#include "snapshot/store.h"
+
+namespace scancap {
+
+// Did the capture upgrade the browser? Compares the "Version" of the
+// Internet Explorer key in `pre` with the "svcVersion" (else "Version") in
+// `post`: false unless both are set and differ. With `fromPrefix`, the pre
+// version must begin with it and the post version with `toPrefix` (two
+// characters each); with a null `fromPrefix` only the post version is tested.
+// Case is ignored throughout.
+bool IEUpgradeTest(const SnapshotStore& pre, const SnapshotStore& post, const wchar_t* fromPrefix,
+                   const wchar_t* toPrefix);
+
+}  // namespace scancap
