@@ -1,1 +1,198 @@
-// Placeholder: this file is being written.
+#include "snapshot/driver.h"
+
+#include "install/native_install.h"
+#include "project/analysis.h"
+#include "project/generate.h"
+#include "report/machine_overview.h"
+#include "snapshot/command_line.h"
+#include "snapshot/file_scanner.h"
+#include "snapshot/long_path.h"
+#include "snapshot/printer.h"
+#include "snapshot/progress.h"
+#include "snapshot/snapshot_file.h"
+#include "suggest/machine_facts.h"
+#include "support/console.h"
+#include "support/fatal.h"
+#include "support/folder_macros.h"
+
+#include <conio.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+namespace scancap {
+namespace {
+
+constexpr DWORD kFullPathChars = 1024;
+
+Str FullPath(const Str& path) {
+    wchar_t buffer[kFullPathChars];
+    DWORD n = GetFullPathNameW(path.c_str(), kFullPathChars, buffer, nullptr);
+    if (n == 0 || n >= kFullPathChars) return Str();
+    return Str(buffer, n);
+}
+
+int RunNativeInstall(const Str& captureFolder) {
+    // The report (ShowCaptureAndDeployedMachine), the file copy
+    // (InstallCapturedFiles) and the registry import (ImportRegistryFiles) of
+    // `captureFolder` run here, in that order, once the native installer is
+    // part of the program.
+    (void)captureFolder;
+    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+    return 0;
+}
+
+int RunScanMode(const RunOptions& options) {
+    PrintPlain(L"Scanning system, this may take a few minutes...\n");
+    if (!ProbeWritable(options.preSnapshot)) Fatal(L"Could not open %ls for writing", options.preSnapshot.c_str());
+    StartProgressThread();
+    SnapshotStore store;
+    ScanAllBases(store, options);
+    SaveSnapshot(store, options.preSnapshot);
+    StopProgressThread();
+    return 0;
+}
+
+int RunPrintMode(const RunOptions& options) {
+    SnapshotStore store;
+    LoadSnapshot(store, options.preSnapshot);
+    PrintSnapshot(store);
+    return 0;
+}
+
+int RunSuggestNameMode(const RunOptions& options) {
+    SnapshotStore pre;
+    SnapshotStore post;
+    LoadSnapshot(pre, options.preSnapshot);
+    LoadSnapshot(post, options.postSnapshot);
+    // SuggestName(post, pre) prints the suggested project name here once name
+    // suggestion is part of the program.
+    Fatal(L"-SuggestName is not available in this build");
+}
+
+int RunSuggestProjectMode(const RunOptions& options) {
+    SnapshotStore pre;
+    SnapshotStore post;
+    LoadSnapshot(pre, options.preSnapshot);
+    LoadSnapshot(post, options.postSnapshot);
+    Str prePath = FullPath(options.preSnapshot);
+    Str postPath = FullPath(options.postSnapshot);
+    UpgradeFlags& flags = BrowserUpgrade();
+    flags.ieUpgradeTo10 = IEUpgradeTest(pre, post, nullptr, L"10.");
+    flags.ieUpgradeTo11 = IEUpgradeTest(pre, post, nullptr, L"11.");
+    // WriteProjectOverview(post, pre, overviewFile, prePath, postPath) writes
+    // the project overview here once it is part of the program.
+    (void)prePath;
+    (void)postPath;
+    Fatal(L"-SuggestProject is not available in this build");
+}
+
+int RunDiffMode(RunOptions& options) {
+    PrintPlain(L"Generating output project to directory %ls\n", options.outputDir.c_str());
+    if (options.mode == RunMode::Diff) {
+        Str packageIni = options.outputDir;
+        packageIni += L"\\Package.ini";
+        if (!ProbeWritable(packageIni)) {
+            // The one message of the program that goes to a window, not the console.
+            Str message = PackageIniProbeMessage(options.outputDir, packageIni);
+            MessageBoxW(nullptr, message.c_str(), L"Error", MB_OK);
+            return 1;
+        }
+    }
+    SnapshotStore pre;
+    SnapshotStore post;
+    LoadSnapshot(pre, options.preSnapshot);
+    LoadSnapshot(post, options.postSnapshot);
+    SetUpgradeFlags(pre, post, BrowserUpgrade());
+    ScanComRegistrations(post);
+    GenerateProject(post, pre, options.outputDir);
+    return 0;
+}
+
+int DispatchMode(RunOptions& options) {
+    switch (options.mode) {
+    case RunMode::Scan: return RunScanMode(options);
+    case RunMode::Print: return RunPrintMode(options);
+    case RunMode::SuggestName: return RunSuggestNameMode(options);
+    case RunMode::SuggestProject: return RunSuggestProjectMode(options);
+    case RunMode::Diff:
+    case RunMode::DiffPrint: return RunDiffMode(options);
+    }
+    return 0;
+}
+
+void WaitForKey() {
+    for (int poll = 0; poll < 6000; ++poll) {
+        if (_kbhit()) {
+            _getwch();
+            return;
+        }
+        Sleep(100);
+    }
+}
+
+}  // namespace
+
+bool IsNativeInstallLine(int argc, const wchar_t* const argv[], bool& printLog) {
+    printLog = false;
+    if (argc < 3 || CompareStringOrdinal(argv[2], -1, L"-installnative", -1, TRUE) != CSTR_EQUAL) return false;
+    printLog = argc == 4 && CompareStringOrdinal(argv[3], -1, L"-printlog", -1, TRUE) == CSTR_EQUAL;
+    return true;
+}
+
+Str PackageIniProbeMessage(const Str& outputDir, const Str& packageIni) {
+    Str message;
+    if (outputDir.EndsWith(L' '))
+        message.Format(L"%ls has trailing space", outputDir.c_str());
+    else
+        message.Format(L"Could not open %ls for writing", packageIni.c_str());
+    return message;
+}
+
+void SetUpgradeFlags(const SnapshotStore& pre, const SnapshotStore& post, UpgradeFlags& flags) {
+    flags.ieUpgrade6To7 = IEUpgradeTest(pre, post, L"6.", L"7.");
+    flags.ieUpgradeTo7To9 = IEUpgradeTest(pre, post, nullptr, L"7.") || IEUpgradeTest(pre, post, nullptr, L"8.") ||
+                            IEUpgradeTest(pre, post, nullptr, L"9.");
+    flags.ieUpgradeTo10 = IEUpgradeTest(pre, post, nullptr, L"10.");
+    flags.ieUpgradeTo11 = IEUpgradeTest(pre, post, nullptr, L"11.");
+}
+
+int ReportFatal(const Str& message) {
+    StopProgressThread();
+    // A -SetupCapture line that failed before its mode started still gets the
+    // terse error line.
+    if (Options().setupCapture) SetTerseOutput(true);
+    PrintError(L"%ls\n", message.c_str());
+    DWORD mode = 0;
+    if (GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) && GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode)) {
+        static const wchar_t kPrompt[] = L"Press any key to exit\n";
+        WriteErr(kPrompt, wcslen(kPrompt));
+        WaitForKey();
+    }
+    return 1;
+}
+
+int RunScancap(int argc, wchar_t** argv) {
+    CoInitialize(nullptr);
+    InitFolderMacros();
+
+    bool printLog = false;
+    if (IsNativeInstallLine(argc, argv, printLog)) {
+        NativeInstallLog() = printLog;
+        return RunNativeInstall(Str(argv[1]));
+    }
+
+    InitConsoleLock();
+    RunOptions& options = Options();
+    int exitCode;
+    try {
+        ParseCommandLine(argc, argv, options);
+        if (options.setupCapture) SetTerseOutput(true);
+        exitCode = DispatchMode(options);
+    } catch (const Str& message) {
+        exitCode = ReportFatal(message);
+    }
+    DeleteConsoleLock();
+    return exitCode;
+}
+
+}  // namespace scancap

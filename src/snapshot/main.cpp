@@ -1,2 +1,3 @@
-// Placeholder entry point until the driver lands.
-int wmain() { return 0; }
+#include "snapshot/driver.h"
+
+int wmain(int argc, wchar_t** argv) { return scancap::RunScancap(argc, argv); }

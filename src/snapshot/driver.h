@@ -1,0 +1,29 @@
+// The program driver: start-up, the native-install branch, one mode per run
+// and the fatal-error path.
+#pragma once
+
+#include "snapshot/options.h"
+#include "snapshot/store.h"
+#include "support/str.h"
+
+namespace scancap {
+
+// The whole program; returns the process exit code.
+int RunScancap(int argc, wchar_t** argv);
+
+// "CaptureFolder -installnative [-printlog]": argv[2] is "-installnative"
+// (any case). `printLog` is set only when "-printlog" is the fourth and last
+// argument.
+bool IsNativeInstallLine(int argc, const wchar_t* const argv[], bool& printLog);
+
+// The message shown when Package.ini in `outputDir` cannot be written.
+Str PackageIniProbeMessage(const Str& outputDir, const Str& packageIni);
+
+// The four browser-upgrade flags of a generation run.
+void SetUpgradeFlags(const SnapshotStore& pre, const SnapshotStore& post, UpgradeFlags& flags);
+
+// Prints a fatal error (and waits for a key when a person is at the console);
+// returns the exit code 1.
+int ReportFatal(const Str& message);
+
+}  // namespace scancap
