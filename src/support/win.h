@@ -25,7 +25,6 @@
 // comes from ntdll and is declared here.
 extern "C" {
 NTSYSAPI WCHAR NTAPI RtlUpcaseUnicodeChar(WCHAR SourceCharacter);
-NTSYSAPI BOOLEAN NTAPI RtlDosPathNameToNtPathName_U(PCWSTR DosName, PUNICODE_STRING NtName,
-                                                    PCWSTR* FilePart, PVOID Reserved);
+// RtlDosPathNameToNtPathName_U is declared by mingw's winternl.h itself.
 NTSYSAPI VOID NTAPI RtlFreeUnicodeString(PUNICODE_STRING UnicodeString);
 }
