@@ -4,6 +4,8 @@
 // the console code page. Redirected to a file or pipe it is written as UTF-8
 // (no byte-order mark), except in terse "setup capture" mode, where both
 // streams carry raw UTF-16LE code units without newline translation.
+// Line ends go out as the text has them in every mode ("\n" stays one LF).
+// The driver sets the terse and quiet flags from the run options.
 #pragma once
 
 #include "support/str.h"

@@ -1,1 +1,223 @@
-// Placeholder: tests are being written.
+#include "support/console.h"
+
+#include "common/testing.h"
+#include "support/fatal.h"
+#include "support/handles.h"
+#include "support/messages.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+namespace scancap {
+namespace {
+
+using testing::TempDir;
+
+// Points one standard handle at a fresh file for the lifetime of the object,
+// then hands back the bytes written to it.
+class CapturedStream {
+public:
+    CapturedStream(DWORD which, const TempDir& dir, const wchar_t* name)
+        : which_(which), path_(dir / name) {
+        fflush(stdout);
+        fflush(stderr);
+        file_.reset(CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        EXPECT_TRUE(static_cast<bool>(file_));
+        saved_ = GetStdHandle(which_);
+        SetStdHandle(which_, file_.get());
+    }
+    ~CapturedStream() { Restore(); }
+
+    std::string Bytes() {
+        Restore();
+        return testing::ReadFileBytes(path_);
+    }
+
+private:
+    void Restore() {
+        if (file_) {
+            SetStdHandle(which_, saved_);
+            file_.reset();
+        }
+    }
+
+    DWORD which_;
+    Str path_;
+    FileHandle file_;
+    HANDLE saved_ = nullptr;
+};
+
+// Restores the process-wide printer modes after each test.
+class ConsoleTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        SetTerseOutput(false);
+        SetQuiet(false);
+    }
+    TempDir dir_;
+};
+
+std::string U16(const std::u16string& s) {
+    return std::string(reinterpret_cast<const char*>(s.data()), s.size() * 2);
+}
+
+const wchar_t kCyrillic[] = L"\u041F\u0440\u0438\u0432\u0435\u0442";      // Привет
+const char kCyrillicUtf8[] = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";
+const wchar_t kCjk[] = L"\u6587\u4EF6";                                      // 文件
+const char kCjkUtf8[] = "\xE6\x96\x87\xE4\xBB\xB6";
+const wchar_t kClef[] = L"\U0001D11E";                                       // outside the BMP
+const char kClefUtf8[] = "\xF0\x9D\x84\x9E";
+
+TEST_F(ConsoleTest, PlainPrinterWritesUtf8WithoutBom) {
+    CapturedStream out(STD_OUTPUT_HANDLE, dir_, L"out.txt");
+    PrintPlain(L"Scanning %ls, %d files\n", kCyrillic, 3);
+    PrintPlain(L"%ls|%ls\n", kCjk, kClef);
+    EXPECT_EQ(out.Bytes(), std::string("Scanning ") + kCyrillicUtf8 + ", 3 files\n" + kCjkUtf8 + "|" +
+                               kClefUtf8 + "\n");
+}
+
+TEST_F(ConsoleTest, WarningAndErrorPrefixes) {
+    CapturedStream out(STD_OUTPUT_HANDLE, dir_, L"out.txt");
+    CapturedStream err(STD_ERROR_HANDLE, dir_, L"err.txt");
+    PrintWarning(L"Could not copy %ls\n", L"C:\\x");
+    PrintError(L"%ls\n", L"Bad thing");
+    PrintPlain(L"done");
+    EXPECT_EQ(out.Bytes(), "Warning: Could not copy C:\\x\ndone");
+    EXPECT_EQ(err.Bytes(), "\nError: Bad thing\n");
+}
+
+TEST_F(ConsoleTest, QuietSilencesWarningsOnly) {
+    CapturedStream out(STD_OUTPUT_HANDLE, dir_, L"out.txt");
+    CapturedStream err(STD_ERROR_HANDLE, dir_, L"err.txt");
+    SetQuiet(true);
+    EXPECT_TRUE(Quiet());
+    PrintWarning(L"hidden\n");
+    PrintPlain(L"shown\n");
+    PrintError(L"failed\n");
+    EXPECT_EQ(out.Bytes(), "shown\n");
+    EXPECT_EQ(err.Bytes(), "\nError: failed\n");
+}
+
+TEST_F(ConsoleTest, TerseModeWritesRawUtf16) {
+    CapturedStream out(STD_OUTPUT_HANDLE, dir_, L"out.txt");
+    CapturedStream err(STD_ERROR_HANDLE, dir_, L"err.txt");
+    SetTerseOutput(true);
+    EXPECT_TRUE(TerseOutput());
+    PrintPlain(L"> %ls\n", kCyrillic);
+    PrintWarning(L"%ls %ls\n", kCjk, kClef);
+    PrintError(L"%ls\n", L"stop");
+    EXPECT_EQ(out.Bytes(), U16(u"I > \u041F\u0440\u0438\u0432\u0435\u0442\nW \u6587\u4EF6 \U0001D11E\n"));
+    EXPECT_EQ(err.Bytes(), U16(u"\nE stop\n"));
+}
+
+TEST_F(ConsoleTest, LongLinesArriveWhole) {
+    CapturedStream out(STD_OUTPUT_HANDLE, dir_, L"out.txt");
+    // Long enough to span several conversion chunks, with a surrogate pair
+    // on every chunk boundary that a naive split would cut.
+    std::wstring text;
+    std::string expected;
+    for (int i = 0; i < 5000; ++i) {
+        text += L"\u4EF6\U0001D11Ea";
+        expected += std::string(kCjkUtf8 + 3) + kClefUtf8 + "a";
+    }
+    WriteOut(text.c_str(), text.size());
+    PrintPlain(L"%ls", text.c_str());
+    EXPECT_EQ(out.Bytes(), expected + expected);
+}
+
+TEST_F(ConsoleTest, PrintersKeepTheLastError) {
+    CapturedStream out(STD_OUTPUT_HANDLE, dir_, L"out.txt");
+    CapturedStream err(STD_ERROR_HANDLE, dir_, L"err.txt");
+    SetLastError(0xdeadbeef);
+    PrintPlain(L"a");
+    PrintWarning(L"b");
+    PrintError(L"c");
+    SetCurrentScanPath(L"C:\\x");
+    CurrentScanPath();
+    EXPECT_EQ(GetLastError(), 0xdeadbeefu);
+}
+
+TEST(ConsoleScanPath, SetAndReadUnderTheLock) {
+    InitConsoleLock();
+    SetCurrentScanPath(L"C:\\Windows\\System32");
+    EXPECT_EQ(testing::Utf8(CurrentScanPath()), "C:\\Windows\\System32");
+    SetCurrentScanPath(L"HKEY_LOCAL_MACHINE\\Software\\Classes", 18);
+    EXPECT_EQ(testing::Utf8(CurrentScanPath()), "HKEY_LOCAL_MACHINE");
+
+    // A reader never sees a half-written path.
+    Str a, b;
+    a.Append(L'a', 700);
+    b.Append(L'b', 300);
+    SetCurrentScanPath(a.c_str(), a.Length());
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        while (!stop) {
+            SetCurrentScanPath(a.c_str(), a.Length());
+            SetCurrentScanPath(b.c_str(), b.Length());
+        }
+    });
+    int torn = 0;
+    for (int i = 0; i < 2000; ++i) {
+        Str seen = CurrentScanPath();
+        if (!(seen == a) && !(seen == b)) ++torn;
+    }
+    stop = true;
+    writer.join();
+    EXPECT_EQ(torn, 0);
+    {
+        // The lock is recursive: a scanner that holds it may still set the path.
+        ConsoleLockGuard guard;
+        SetCurrentScanPath(L"nested");
+    }
+    EXPECT_EQ(testing::Utf8(CurrentScanPath()), "nested");
+    DeleteConsoleLock();
+    // Made again on demand after deletion.
+    SetCurrentScanPath(L"again");
+    EXPECT_EQ(testing::Utf8(CurrentScanPath()), "again");
+}
+
+TEST(Fatal, ThrowsTheFormattedMessage) {
+    try {
+        Fatal(L"Could not open %ls for writing", L"C:\\snap.bin");
+        FAIL();
+    } catch (Str& e) {
+        EXPECT_EQ(testing::Utf8(e), "Could not open C:\\snap.bin for writing");
+    }
+}
+
+TEST(Fatal, FromResourceAndSystemError) {
+    try {
+        FatalResource(IDS_ERROR_READING_TEMPLATE);
+        FAIL();
+    } catch (Str& e) {
+        EXPECT_EQ(testing::Utf8(e), "Error reading from template file");
+    }
+
+    Str expected(L"Can't open template file: ");
+    expected.Append(SystemMessage(ERROR_FILE_NOT_FOUND));
+    ASSERT_GT(SystemMessage(ERROR_FILE_NOT_FOUND).Length(), 0u);
+    try {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        FatalResourceWithSystemError(IDS_CANT_OPEN_TEMPLATE);
+        FAIL();
+    } catch (Str& e) {
+        EXPECT_EQ(testing::Utf8(e), testing::Utf8(expected));
+    }
+}
+
+TEST(Fatal, SystemMessageHasNoTrailingLineBreak) {
+    Str m = SystemMessage(ERROR_ACCESS_DENIED);
+    ASSERT_GT(m.Length(), 0u);
+    EXPECT_NE(m[m.Length() - 1], L'\n');
+    EXPECT_NE(m[m.Length() - 1], L'\r');
+    EXPECT_EQ(m.Find(L'\n'), -1);
+    EXPECT_EQ(SystemMessage(0x7fffabcd).Length(), 0u);
+}
+
+}  // namespace
+}  // namespace scancap
