@@ -5,9 +5,15 @@
 // Reading: every record, name and data block is read through the checked
 // accessors below. A store loaded from a damaged file can hold any bytes, so
 // the accessors validate each offset against `Used()` and treat what does not
-// fit as absent. Child and subkey arrays are only followed when they lie after
-// the record that refers to them (a scan always allocates them later), which
-// makes every walk finite; walkers also stop at kMaxTreeDepth.
+// fit as absent. Two ordering rules make every walk finite (walkers also stop
+// at kMaxTreeDepth):
+// - A child array is only followed when it lies after the FileEntry that
+//   refers to it; a scan always allocates it later.
+// - Subkey arrays may lie before their key: inserting a subkey copies the
+//   sibling records into a new array at the end, and the copies keep their
+//   old subkey arrays. What never changes is that a key's name is allocated
+//   after its parent's name, so `Subkey` hides a subkey that has subkeys of
+//   its own unless its name lies after its parent's.
 #pragma once
 
 #include "support/str.h"
@@ -169,7 +175,12 @@ private:
         std::memcpy(&out, arena_ + offset, sizeof(T));
         return true;
     }
-    void Commit(uint64_t newCapacity);
+    bool CommitTo(uint64_t newCapacity);
+    void Commit(uint64_t newCapacity);  // Fatal when the memory cannot be had
+    bool ArrayFits(uint32_t offset, uint32_t count, uint32_t recordSize) const;
+    bool ReadSubkeyArray(uint32_t parentOffset, uint32_t& count, uint32_t& arrayOffset) const;
+    uint32_t InsertSubkeyAt(uint32_t parentOffset, uint32_t count, uint32_t arrayOffset,
+                            uint32_t position, const RegKeyRecord& record);
 
     uint8_t* arena_ = nullptr;   // reserved once, committed in kArenaStep steps
     uint64_t reserved_ = 0;
