@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace scancap {
@@ -244,6 +245,31 @@ TEST(StrPool, ExhaustedPoolFallsBackToHeapAndRefills) {
         for (size_t i = 0; i < 25; ++i) EXPECT_EQ(many[i][0], L'A' + static_cast<wchar_t>(i));
     }
     EXPECT_EQ(Str::FreePoolSlots(), start);
+}
+
+// Grows a Str that lies more than 1 MiB above the current stack pointer.
+__attribute__((noinline)) void AppendFarBelow(Str* s) {
+    volatile char pad[1200000];
+    pad[0] = 1;
+    s->Append(L'f', 100);
+    pad[sizeof(pad) - 1] = pad[0];
+}
+
+TEST(StrPool, StackWindowIsOneMebibyte) {
+    Str distant;
+    AppendFarBelow(&distant);
+    EXPECT_EQ(distant.Capacity(), 390u);
+    EXPECT_EQ(distant.StorageKind(), Str::Storage::Heap);
+
+    // Another thread's own stack qualifies as well.
+    Str::Storage seen = Str::Storage::Inline;
+    std::thread([&] {
+        Str local;
+        local.Append(L't', 100);
+        seen = local.StorageKind();
+    }).join();
+    EXPECT_EQ(seen, Str::Storage::Pool);
+    EXPECT_EQ(Str::FreePoolSlots(), 21);
 }
 
 void ThrowFromDepth(int depth) {
