@@ -31,4 +31,8 @@ fi
 # One wineserver for the whole run; the clean-up fixture stops it.
 # SCANCAP_PERSIST=N lets it end by itself N seconds after its last client.
 "$WINESERVER" -p${SCANCAP_PERSIST:-} </dev/null >/dev/null 2>&1
+# The first program of a prefix starts Wine's system processes, which inherit
+# its standard streams and outlive it; started here, they hold /dev/null
+# instead of a test's output pipe (which ctest would wait on until timeout).
+scancap_wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
 echo "wine prefix ready: $prefix"
