@@ -1,1 +1,40 @@
-// Placeholder: this file is being written.
+#include "project/overrides.h"
+
+#include <cwchar>
+
+namespace scancap {
+
+void SetFileOverride(SnapshotStore& store, const Str& path, uint32_t flags) {
+    Str upper(path);
+    upper.MakeUpper();
+    // The C runtime is never forced into a package: the virtual environment
+    // always takes the system's own copy.
+    ptrdiff_t slash = upper.FindLast(L'\\');
+    const wchar_t* fileName = upper.c_str() + (slash + 1);
+    if (std::wcscmp(fileName, L"MSVCRT.DLL") == 0) return;
+    store.includedFiles[upper] = flags;
+}
+
+void SetKeyOverride(SnapshotStore& store, const Str& keyPath, uint32_t flags) {
+    Str upper(keyPath);
+    upper.MakeUpper();
+    store.includedKeys[upper] = flags;
+}
+
+Str& PackageSetting(SnapshotStore& store, const Str& name) {
+    return store.packageSettings[name];
+}
+
+std::vector<Str>& TemplateNames() {
+    static std::vector<Str> names;
+    return names;
+}
+
+bool HasTemplateName(const std::vector<Str>& names, const Str& name) {
+    for (const Str& n : names) {
+        if (n.EqualsNoCase(name)) return true;
+    }
+    return false;
+}
+
+}  // namespace scancap

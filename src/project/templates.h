@@ -14,8 +14,11 @@ namespace scancap {
 // when it cannot be found, opened, read or converted.
 void LoadTemplate(SnapshotStore& post, const Str& name);
 
-// The first existing candidate path; fatal "Can't find template file".
+// The first existing candidate path: beside VX_ORIGIN, in the program's
+// "Templates" folder, beside the program. Fatal "Can't find template file".
 Str FindTemplateFile(const Str& name);
+// The same search with the program's folder given (ending with "\").
+Str FindTemplateFile(const Str& name, const Str& programFolder);
 // Byte-order mark, then the "[" and zero-byte heuristics; false when the
 // bytes cannot be converted.
 bool DecodeTemplateText(const uint8_t* bytes, size_t size, Str& out);
