@@ -1,0 +1,366 @@
+#include "project/registry_text.h"
+
+#include "common/testing.h"
+#include "project/analysis.h"
+#include "project/fake_exclude_list.h"
+#include "project/key_tree_builder.h"
+#include "project/overrides.h"
+#include "snapshot/options.h"
+#include "support/folder_macros.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+namespace scancap {
+namespace {
+
+using testing::BuildRegistry;
+using testing::Dword;
+using testing::FakeExcludeList;
+using testing::Sz;
+using testing::TempDir;
+using testing::TestKey;
+using testing::TestValue;
+using testing::Utf8;
+
+// The text of a registry file after checking its byte-order mark.
+std::wstring ReadRegistryFile(const Str& path) {
+    std::string bytes = testing::ReadFileBytes(path);
+    EXPECT_GE(bytes.size(), 2u);
+    if (bytes.size() < 2) return L"";
+    EXPECT_EQ(static_cast<uint8_t>(bytes[0]), 0xFF);
+    EXPECT_EQ(static_cast<uint8_t>(bytes[1]), 0xFE);
+    EXPECT_EQ(bytes.size() % 2, 0u);
+    std::wstring text;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        text.push_back(static_cast<wchar_t>(static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8)));
+    }
+    return text;
+}
+
+std::string U8(const std::wstring& s) { return Utf8(s.c_str(), s.size()); }
+
+class RegistryTextTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        InitFolderMacros();
+        auto fake = std::make_unique<FakeExcludeList>();
+        exclude = fake.get();
+        Options().excludeList = std::move(fake);
+        BrowserUpgrade() = UpgradeFlags{};
+        ChangedComServerCount() = 0;
+    }
+    void TearDown() override {
+        Options().excludeList.reset();
+        BrowserUpgrade() = UpgradeFlags{};
+    }
+
+    Str HiveFile(const wchar_t* hive) {
+        Str path;
+        path.Format(L"%ls\\%ls.txt", dir.Path().c_str(), hive);
+        return path;
+    }
+
+    TempDir dir;
+    FakeExcludeList* exclude = nullptr;
+    SnapshotStore post;
+    SnapshotStore pre;
+};
+
+TEST_F(RegistryTextTest, ValueFormsOfANewKey) {
+    wchar_t windows[MAX_PATH];
+    UINT n = GetWindowsDirectoryW(windows, MAX_PATH);
+    ASSERT_GT(n, 0u);
+    std::wstring inWindows = std::wstring(windows, n) + L"\\zz.txt";
+
+    TestKey root{L"HKEY_LOCAL_MACHINE", {}, {{L"Software", {}, {}}}};
+    BuildRegistry(pre, {root});
+    root.subkeys[0].subkeys.push_back(TestKey{
+        L"Test",
+        {
+            Sz(L"", L"abc"),
+            Sz(L"Empty", L""),
+            Dword(L"a%b", 1),
+            TestValue{L"with space", REG_BINARY, ""},
+            TestValue{L"odd", 20, std::string("\x01\xff", 2)},
+            TestValue{L"tab\tname", REG_SZ, testing::SzData(L"x#y")},
+            TestValue{L"multi", REG_MULTI_SZ, testing::SzData(std::wstring(L"a\0b\0", 4))},
+            TestValue{L"path", REG_EXPAND_SZ, testing::SzData(inWindows)},
+            TestValue{L"lines", REG_SZ, std::string("\x0d\x00\x0a\x00", 4)},  // CR LF, no terminator
+            TestValue{L"q", REG_QWORD, std::string("\x10\x32\x54\x76\x98\xba\xdc\xfe", 8)},
+            TestValue{L"ucs", REG_SZ, testing::SzData(L"\x00e9\x0101")},
+            TestValue{L"raw", REG_NONE, std::string("\x00\x23\x0a", 3)},
+        },
+        {}});
+    BuildRegistry(post, {root});
+
+    WriteRegistryFiles(post, pre, dir.Path(), {});
+
+    std::wstring expected =
+        L"isolation_full HKEY_LOCAL_MACHINE\\Software\\Test\r\n"
+        L"  Value=\r\n  REG_SZ~abc#2300\r\n"
+        L"  Value=Empty\r\n  REG_SZ=#00\r\n"
+        L"  Value~a#2325b\r\n  REG_DWORD=#01#00#00#00\r\n"
+        L"  Value=with space\r\n  REG_BINARY=\r\n"
+        L"  Value=odd\r\n  20=#01#ff\r\n"
+        L"  Value~tab#2309name\r\n  REG_SZ~x#2323y#2300\r\n"
+        L"  Value=multi\r\n  REG_MULTI_SZ~a#2300b#2300#2300\r\n"
+        L"  Value=path\r\n  REG_EXPAND_SZ~%SystemRoot%\\zz.txt#2300\r\n"
+        L"  Value=lines\r\n  REG_SZ~#230d#230a\r\n"
+        L"  Value=q\r\n  REG_QWORD=#10#32#54#76#98#ba#dc#fe\r\n"
+        L"  Value=ucs\r\n  REG_SZ~#23e9#23#230101#2300\r\n"
+        L"  Value=raw\r\n  REG_NONE=#00#23#0a\r\n"
+        L"\r\n";
+    EXPECT_EQ(U8(ReadRegistryFile(HiveFile(L"HKEY_LOCAL_MACHINE"))), U8(expected));
+}
+
+TEST_F(RegistryTextTest, EmptyStringValueStaysLiteralEvenWithTextAfterItsTerminator) {
+    TestKey root{L"HKEY_CURRENT_USER", {}, {}};
+    BuildRegistry(pre, {root});
+    root.values.push_back(TestValue{L"z", REG_SZ, std::string("\0\0a\0\0\0", 6)});
+    BuildRegistry(post, {root});
+
+    WriteRegistryFiles(post, pre, dir.Path(), {});
+
+    EXPECT_EQ(U8(ReadRegistryFile(HiveFile(L"HKEY_CURRENT_USER"))),
+              U8(L"isolation_writecopy HKEY_CURRENT_USER\r\n  Value=z\r\n  REG_SZ=#00a#00\r\n\r\n"));
+}
+
+// One tree that exercises every classification of the key rules.
+TEST_F(RegistryTextTest, KeyRulesClassifyEachKey) {
+    TestKey preRoot{L"HKEY_LOCAL_MACHINE",
+                    {},
+                    {
+                        {L"Same", {Dword(L"d", 1)}, {}},
+                        {L"Changed", {Dword(L"u", 1), Dword(L"v", 1), Dword(L"t", 1), Sz(L"s", L"ab")}, {}},
+                        {L"Forced", {Dword(L"a", 1)}, {{L"Child", {Dword(L"c", 1)}, {}}}},
+                        {L"Tree", {Dword(L"a", 1)}, {{L"Child", {Dword(L"c", 1)}, {}}}},
+                        {L"Gone", {Dword(L"a", 1)}, {}},
+                        {L"Ignored", {}, {}},
+                    }};
+    BuildRegistry(pre, {preRoot});
+
+    TestKey postRoot{
+        L"HKEY_LOCAL_MACHINE",
+        {},
+        {
+            {L"Same", {Dword(L"d", 1)}, {{L"NewChild", {}, {}}}},
+            {L"Changed",
+             {Dword(L"u", 1), Dword(L"v", 2), TestValue{L"t", REG_BINARY, testing::DwordData(1)}, Sz(L"s", L"abc")},
+             {}},
+            {L"Forced", {Dword(L"a", 1)}, {{L"Child", {Dword(L"c", 1)}, {}}}},
+            {L"Tree", {Dword(L"a", 1)}, {{L"Child", {Dword(L"c", 1)}, {}}}},
+            {L"Gone", {Dword(L"a", 1)}, {{L"NewBelowGone", {Dword(L"n", 1)}, {}}}},
+            {L"Ignored", {}, {{L"NewIgnored", {Dword(L"i", 1)}, {}}}},
+            {L"ListedButIgnored", {}, {}},
+            {L"KeptWriteCopy", {Dword(L"w", 1)}, {}},
+        }};
+    BuildRegistry(post, {postRoot});
+
+    exclude->ignoredKeys = {L"HKEY_LOCAL_MACHINE\\Ignored", L"HKEY_LOCAL_MACHINE\\ListedButIgnored"};
+    exclude->forcedWriteCopy = {L"HKEY_LOCAL_MACHINE\\KeptWriteCopy"};
+    SetKeyOverride(post, Str(L"HKEY_LOCAL_MACHINE\\Forced"), 0);
+    SetKeyOverride(post, Str(L"HKEY_LOCAL_MACHINE\\Tree"), kKeySubkeys | kKeyWriteCopy);
+    SetKeyOverride(post, Str(L"HKEY_LOCAL_MACHINE\\Gone"), kKeyDeleted);
+    SetKeyOverride(post, Str(L"HKEY_LOCAL_MACHINE\\ListedButIgnored"), kKeyWriteCopy);
+
+    WriteRegistryFiles(post, pre, dir.Path(), {});
+
+    std::wstring expected =
+        // Same: unchanged and not written, but its new subkey is: a header
+        // and an empty body.
+        L"isolation_full HKEY_LOCAL_MACHINE\\Same\\NewChild\r\n\r\n"
+        // Changed: only the values whose data, type or size differ.
+        L"isolation_writecopy HKEY_LOCAL_MACHINE\\Changed\r\n"
+        L"  Value=v\r\n  REG_DWORD=#02#00#00#00\r\n"
+        L"  Value=t\r\n  REG_BINARY=#01#00#00#00\r\n"
+        L"  Value=s\r\n  REG_SZ~abc#2300\r\n\r\n"
+        // Forced without the subkey bit: every value, but not its child.
+        L"isolation_full HKEY_LOCAL_MACHINE\\Forced\r\n  Value=a\r\n  REG_DWORD=#01#00#00#00\r\n\r\n"
+        // Forced with the subkey bit: the child too, with the key's isolation.
+        L"isolation_writecopy HKEY_LOCAL_MACHINE\\Tree\r\n  Value=a\r\n  REG_DWORD=#01#00#00#00\r\n\r\n"
+        L"isolation_writecopy HKEY_LOCAL_MACHINE\\Tree\\Child\r\n  Value=c\r\n  REG_DWORD=#01#00#00#00\r\n\r\n"
+        // Deleted: no values, and nothing below it is visited.
+        L"deleted HKEY_LOCAL_MACHINE\\Gone\r\n\r\n"
+        // A listed key is written even where the exclusion list ignores it.
+        L"isolation_writecopy HKEY_LOCAL_MACHINE\\ListedButIgnored\r\n\r\n"
+        // A new key under a forced write-copy location keeps the inherited mode.
+        L"isolation_writecopy HKEY_LOCAL_MACHINE\\KeptWriteCopy\r\n  Value=w\r\n  REG_DWORD=#01#00#00#00\r\n\r\n";
+    EXPECT_EQ(U8(ReadRegistryFile(HiveFile(L"HKEY_LOCAL_MACHINE"))), U8(expected));
+    // Every override the walk reached is used up.
+    EXPECT_TRUE(post.includedKeys.empty());
+}
+
+TEST_F(RegistryTextTest, ForcedParentWithoutSubkeyBitDoesNotForceAListedChildsChildren) {
+    // A listed child of a subtree-forced key decides for its own subkeys.
+    TestKey root{L"HKEY_CURRENT_USER",
+                 {},
+                 {{L"A", {}, {{L"B", {Dword(L"b", 1)}, {{L"C", {Dword(L"c", 1)}, {}}}}}}}};
+    BuildRegistry(pre, {root});
+    BuildRegistry(post, {root});
+    SetKeyOverride(post, Str(L"HKEY_CURRENT_USER\\A"), kKeySubkeys);
+    SetKeyOverride(post, Str(L"HKEY_CURRENT_USER\\A\\B"), kKeyWriteCopy);
+
+    WriteRegistryFiles(post, pre, dir.Path(), {});
+
+    EXPECT_EQ(U8(ReadRegistryFile(HiveFile(L"HKEY_CURRENT_USER"))),
+              U8(L"isolation_full HKEY_CURRENT_USER\\A\r\n\r\n"
+                 L"isolation_writecopy HKEY_CURRENT_USER\\A\\B\r\n  Value=b\r\n  REG_DWORD=#01#00#00#00\r\n\r\n"));
+}
+
+TEST_F(RegistryTextTest, LeftoverOverridesAfterTheWalk) {
+    TestKey root{L"HKEY_LOCAL_MACHINE", {}, {{L"Present", {Dword(L"p", 1)}, {}}}};
+    BuildRegistry(pre, {root});
+    BuildRegistry(post, {root});
+
+    SetKeyOverride(post, Str(L"HKEY_LOCAL_MACHINE\\Missing\\Kept"), kKeyLeftover);
+    SetKeyOverride(post, Str(L"HKEY_LOCAL_MACHINE\\Missing\\WriteCopy"), kKeyLeftover | kKeyWriteCopy);
+    SetKeyOverride(post, Str(L"HKEY_LOCAL_MACHINE\\Missing\\Del"), kKeyDeleted);
+    SetKeyOverride(post, Str(L"HKEY_LOCAL_MACHINE\\Missing\\Nothing"), kKeyWriteCopy | kKeySubkeys);
+    SetKeyOverride(post, Str(L"HKEY_CURRENT_USER\\Other"), kKeyLeftover);
+
+    WriteRegistryFiles(post, pre, dir.Path(), {});
+
+    // Map order: shorter paths first, then code unit by code unit; paths in
+    // the upper case under which they are held.
+    EXPECT_EQ(U8(ReadRegistryFile(HiveFile(L"HKEY_LOCAL_MACHINE"))),
+              U8(L"deleted HKEY_LOCAL_MACHINE\\MISSING\\DEL\r\n\r\n"
+                 L"isolation_full HKEY_LOCAL_MACHINE\\MISSING\\KEPT\r\n\r\n"
+                 L"isolation_writecopy HKEY_LOCAL_MACHINE\\MISSING\\WRITECOPY\r\n\r\n"));
+    // Leftovers stay in the table.
+    EXPECT_EQ(post.includedKeys.size(), 5u);
+}
+
+TEST_F(RegistryTextTest, VirtualPathAndPackageSettingsGoIntoTheMachineFileOnly) {
+    BuildRegistry(pre, {TestKey{L"HKEY_LOCAL_MACHINE", {}, {}}, TestKey{L"HKEY_CURRENT_USER", {}, {}}});
+    BuildRegistry(post, {TestKey{L"HKEY_LOCAL_MACHINE", {}, {}}, TestKey{L"HKEY_CURRENT_USER", {}, {}}});
+    BrowserUpgrade().ieUpgrade6To7 = true;
+    BrowserUpgrade().ieUpgradeTo7To9 = true;
+    PackageSetting(post, Str(L"SystemOverrides")) = L"REG_SZ=from a template";
+    PackageSetting(post, Str(L"Zeta")) = L"REG_DWORD=#02#00#00#00";
+
+    WriteRegistryFiles(post, pre, dir.Path(), {Str(L"\\\\server\\tools"), Str(L"\\\\server\\bin")});
+
+    std::wstring expected =
+        L"isolation_writecopy HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment\r\n"
+        L"  Value=VirtualPath\r\n  REG_SZ=\\\\server\\tools;\\\\server\\bin#00\r\n\r\n"
+        L"isolation_full HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvern, Inc.\\Ostrel\\PackageSettings\r\n"
+        L"  Value=Zeta\r\n  REG_DWORD=#02#00#00#00\r\n"
+        L"  Value=SystemOverrides\r\n  REG_SZ~%SystemSystem%\\browseui.dll;%SystemSystem%\\browselc.dll;"
+        L"%SystemSystem%\\shdocvw.dll;%SystemSystem%\\shlwapi.dll;%SystemSystem%\\shell32.dll#2300\r\n"
+        L"  Value=IEIgnoreUserMessage705\r\n  REG_DWORD=#01#00#00#00\r\n"
+        L"  Value=IE7DisableProtectedMode\r\n  REG_DWORD=#01#00#00#00\r\n"
+        L"\r\n";
+    EXPECT_EQ(U8(ReadRegistryFile(HiveFile(L"HKEY_LOCAL_MACHINE"))), U8(expected));
+    EXPECT_EQ(U8(ReadRegistryFile(HiveFile(L"HKEY_CURRENT_USER"))), "");
+}
+
+TEST_F(RegistryTextTest, VirtualPathTakesTheEncodedFormWhenAnythingWasReplaced) {
+    BuildRegistry(pre, {TestKey{L"HKEY_LOCAL_MACHINE", {}, {}}});
+    BuildRegistry(post, {TestKey{L"HKEY_LOCAL_MACHINE", {}, {}}});
+
+    WriteRegistryFiles(post, pre, dir.Path(), {Str(L"Q:\\Tools"), Str(L"Q:\\a#b")});
+
+    // The "#" is escaped by the inner encoding only; this entry gets no outer
+    // escaping and no terminator.
+    EXPECT_EQ(U8(ReadRegistryFile(HiveFile(L"HKEY_LOCAL_MACHINE"))),
+              U8(L"isolation_writecopy HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\"
+                 L"Environment\r\n  Value=VirtualPath\r\n  REG_SZ~Q:\\Tools;Q:\\a#23b\r\n\r\n"));
+}
+
+TEST_F(RegistryTextTest, RootBelowAHiveAndTwoRootsOfOneHive) {
+    BuildRegistry(pre, {});
+    BuildRegistry(post, {TestKey{L"HKEY_USERS\\S-1-5-21-1", {Dword(L"x", 1)}, {{L"Sub", {}, {}}}},
+                         TestKey{L"HKEY_USERS\\S-1-5-21-2", {}, {}}});
+
+    WriteRegistryFiles(post, pre, dir.Path(), {});
+
+    // The second root's file replaced the first one's.
+    EXPECT_EQ(U8(ReadRegistryFile(HiveFile(L"HKEY_USERS"))), U8(L"isolation_full HKEY_USERS\\S-1-5-21-2\r\n\r\n"));
+}
+
+TEST_F(RegistryTextTest, FirstRootOfAHiveWritesItsWholeTree) {
+    BuildRegistry(pre, {});
+    BuildRegistry(post, {TestKey{L"HKEY_USERS\\S-1-5-21-1", {Dword(L"x", 1)}, {{L"Sub", {}, {}}}}});
+
+    WriteRegistryFiles(post, pre, dir.Path(), {});
+
+    EXPECT_EQ(U8(ReadRegistryFile(HiveFile(L"HKEY_USERS"))),
+              U8(L"isolation_full HKEY_USERS\\S-1-5-21-1\r\n  Value=x\r\n  REG_DWORD=#01#00#00#00\r\n\r\n"
+                 L"isolation_full HKEY_USERS\\S-1-5-21-1\\Sub\r\n\r\n"));
+}
+
+TEST_F(RegistryTextTest, UnknownHiveIsFatal) {
+    BuildRegistry(pre, {});
+    BuildRegistry(post, {TestKey{L"HKEY_CLASSES_ROOT", {}, {}}});
+    try {
+        WriteRegistryFiles(post, pre, dir.Path(), {});
+        FAIL() << "no fatal error";
+    } catch (const Str& message) {
+        EXPECT_EQ(Utf8(message), "Unknown registry base subkey HKEY_CLASSES_ROOT");
+    }
+}
+
+TEST_F(RegistryTextTest, UncreatableFileIsFatal) {
+    BuildRegistry(pre, {});
+    BuildRegistry(post, {TestKey{L"HKEY_CURRENT_USER", {}, {}}});
+    Str missing = dir / L"no\\such";
+    try {
+        WriteRegistryFiles(post, pre, missing, {});
+        FAIL() << "no fatal error";
+    } catch (const Str& message) {
+        EXPECT_EQ(Utf8(message), "Unable to create file " + Utf8(missing) + "\\HKEY_CURRENT_USER.txt");
+    }
+}
+
+TEST_F(RegistryTextTest, BrowserUpgradeForcesListedKeysWithFullIsolation) {
+    TestKey root{L"HKEY_CURRENT_USER", {}, {{L"Ie", {Dword(L"a", 1)}, {}}, {L"Other", {Dword(L"a", 1)}, {}}}};
+    BuildRegistry(pre, {root});
+    BuildRegistry(post, {root});
+    exclude->ie6To7Keys = {L"HKEY_CURRENT_USER\\Ie", L"HKEY_CURRENT_USER\\Other"};
+
+    WriteRegistryFiles(post, pre, dir.Path(), {});
+    EXPECT_EQ(U8(ReadRegistryFile(HiveFile(L"HKEY_CURRENT_USER"))), "");
+
+    BrowserUpgrade().ieUpgrade6To7 = true;
+    WriteRegistryFiles(post, pre, dir.Path(), {});
+    EXPECT_EQ(U8(ReadRegistryFile(HiveFile(L"HKEY_CURRENT_USER"))),
+              U8(L"isolation_full HKEY_CURRENT_USER\\Ie\r\n  Value=a\r\n  REG_DWORD=#01#00#00#00\r\n\r\n"
+                 L"isolation_full HKEY_CURRENT_USER\\Other\r\n  Value=a\r\n  REG_DWORD=#01#00#00#00\r\n\r\n"));
+}
+
+TEST(Overrides, FileOverridesAreUpperCasedAndNeverHoldTheCRuntime) {
+    SnapshotStore store;
+    SetFileOverride(store, Str(L"C:\\Windows\\System32\\msvcrt.dll"), 2);
+    SetFileOverride(store, Str(L"msvcrt.DLL"), 0);
+    SetFileOverride(store, Str(L"C:\\App\\msvcrt.dll.bak"), 1);
+    SetFileOverride(store, Str(L"C:\\App\\x.dll"), 1);
+    SetFileOverride(store, Str(L"c:\\app\\X.DLL"), 2);
+    ASSERT_EQ(store.includedFiles.size(), 2u);
+    EXPECT_EQ(store.includedFiles.at(Str(L"C:\\APP\\MSVCRT.DLL.BAK")), 1u);
+    EXPECT_EQ(store.includedFiles.at(Str(L"C:\\APP\\X.DLL")), 2u);
+}
+
+TEST(Overrides, KeyOverridesAndPackageSettings) {
+    SnapshotStore store;
+    SetKeyOverride(store, Str(L"HKEY_LOCAL_MACHINE\\Software\\a"), 8);
+    SetKeyOverride(store, Str(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\A"), 4);
+    ASSERT_EQ(store.includedKeys.size(), 1u);
+    EXPECT_EQ(store.includedKeys.begin()->first, Str(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\A"));
+    EXPECT_EQ(store.includedKeys.begin()->second, 4u);
+
+    Str& created = PackageSetting(store, Str(L"Name"));
+    EXPECT_TRUE(created.IsEmpty());
+    created = L"REG_DWORD=#01#00#00#00";
+    EXPECT_EQ(Utf8(PackageSetting(store, Str(L"Name"))), "REG_DWORD=#01#00#00#00");
+    EXPECT_EQ(store.packageSettings.size(), 1u);
+
+    std::vector<Str> names{Str(L"Flash")};
+    EXPECT_TRUE(HasTemplateName(names, Str(L"FLASH")));
+    EXPECT_FALSE(HasTemplateName(names, Str(L"IE6")));
+}
+
+}  // namespace
+}  // namespace scancap
