@@ -97,19 +97,18 @@ bool LoadBrandingModule() {
     return g_module != nullptr;
 }
 
-Str LoadBrandingString(UINT id) {
+Str BrandingString(HMODULE module, UINT id) {
     Str text;
-    if (LoadBrandingModule()) text.LoadResourceString(g_module, id);
+    text.LoadResourceString(module, id);
     return text;
 }
 
-Str LoadBrandingText(UINT id) {
+Str BrandingText(HMODULE module, UINT id) {
     Str text;
-    if (!LoadBrandingModule()) return text;
-    HRSRC info = FindResourceW(g_module, MAKEINTRESOURCEW(id), L"TEXT");
+    HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(id), L"TEXT");
     if (!info) return text;
-    DWORD size = SizeofResource(g_module, info);
-    HGLOBAL loaded = LoadResource(g_module, info);
+    DWORD size = SizeofResource(module, info);
+    HGLOBAL loaded = LoadResource(module, info);
     const void* bytes = loaded ? LockResource(loaded) : nullptr;
     if (!bytes) return text;
     std::unique_ptr<char[]> copy(new (std::nothrow) char[size + 1]);
@@ -119,5 +118,9 @@ Str LoadBrandingText(UINT id) {
     text.AssignNarrow(copy.get(), strlen(copy.get()));
     return text;
 }
+
+Str LoadBrandingString(UINT id) { return LoadBrandingModule() ? BrandingString(g_module, id) : Str(); }
+
+Str LoadBrandingText(UINT id) { return LoadBrandingModule() ? BrandingText(g_module, id) : Str(); }
 
 }  // namespace scancap

@@ -28,6 +28,10 @@ Str LoadBrandingText(UINT id);
 // (null when none loads); `foundPath` receives its path.
 HMODULE FindBrandingModule(const Str& programDir, Str* foundPath = nullptr);
 
+// The reads behind LoadBrandingString and LoadBrandingText, from `module`.
+Str BrandingString(HMODULE module, UINT id);
+Str BrandingText(HMODULE module, UINT id);
+
 // Joins `relative` to `dir` component by component: "." is dropped, ".."
 // removes the last component (never the root), a `relative` that begins with
 // "\" or "/" is refused. False also when the result does not fit in MAX_PATH.

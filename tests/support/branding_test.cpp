@@ -1,0 +1,147 @@
+#include "support/branding.h"
+
+#include "common/testing.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace scancap {
+namespace {
+
+using testing::TempDir;
+using testing::Utf8;
+
+// The module the build lays out in the test prefix's copy of the program folder.
+constexpr wchar_t kBuiltModule[] = L"C:\\scancap\\Branding.dll";
+
+std::string Joined(const wchar_t* dir, const wchar_t* relative) {
+    Str out;
+    if (!JoinRelativePath(Str(dir), relative, out)) return "<refused>";
+    return Utf8(out);
+}
+
+TEST(JoinRelativePathTest, DotsAreResolvedComponentByComponent) {
+    EXPECT_EQ(Joined(L"C:\\a\\b\\", L"Branding.dll"), "C:\\a\\b\\Branding.dll");
+    EXPECT_EQ(Joined(L"C:\\a\\b\\", L"..\\modules\\Branding.dll"), "C:\\a\\modules\\Branding.dll");
+    EXPECT_EQ(Joined(L"C:\\a\\b\\c\\", L"..\\..\\modules\\Branding.dll"), "C:\\a\\modules\\Branding.dll");
+    EXPECT_EQ(Joined(L"C:\\a\\b\\", L".\\x/./y"), "C:\\a\\b\\x\\y");
+    EXPECT_EQ(Joined(L"C:\\a\\b", L"../c"), "C:\\a\\c");
+    EXPECT_EQ(Joined(L"\\\\server\\share\\dir\\", L"..\\f"), "\\\\server\\share\\f");
+}
+
+TEST(JoinRelativePathTest, NeverClimbsAboveTheRoot) {
+    EXPECT_EQ(Joined(L"C:\\a\\", L"..\\..\\..\\modules\\Branding.dll"), "C:\\modules\\Branding.dll");
+    EXPECT_EQ(Joined(L"\\\\server\\share\\", L"..\\..\\f"), "\\\\server\\share\\f");
+}
+
+TEST(JoinRelativePathTest, RefusesRootedPartsAndOverlongResults) {
+    EXPECT_EQ(Joined(L"C:\\a\\", L"\\modules\\Branding.dll"), "<refused>");
+    EXPECT_EQ(Joined(L"C:\\a\\", L"/modules/Branding.dll"), "<refused>");
+
+    Str dir(L"C:\\");
+    dir.Append(L'x', 244);
+    dir += L"\\";
+    Str out;
+    EXPECT_TRUE(JoinRelativePath(dir, L"Brandin.dll", out)) << "259 characters fit";
+    EXPECT_EQ(out.Length(), 259u);
+    EXPECT_FALSE(JoinRelativePath(dir, L"Branding.dll", out)) << "260 characters do not";
+}
+
+class BrandingSearchTest : public ::testing::Test {
+protected:
+    // Lays the built module out at `relative` below the temporary folder.
+    void PlaceModule(const wchar_t* relative) {
+        Str target = dir_ / relative;
+        for (size_t i = dir_.Path().Length() + 1; i < target.Length(); ++i) {
+            if (target[i] == L'\\') CreateDirectoryW(target.Left(i).c_str(), nullptr);
+        }
+        ASSERT_TRUE(CopyFileW(kBuiltModule, target.c_str(), FALSE)) << Utf8(target);
+    }
+    // What the search finds from the program folder `relative` (made to end with "\").
+    std::string Found(const wchar_t* relative) {
+        Str programDir = dir_ / relative;
+        programDir += L"\\";
+        Str path;
+        HMODULE module = FindBrandingModule(programDir, &path);
+        if (!module) return "<none>";
+        Str name;
+        EXPECT_TRUE(name.LoadResourceString(module, kBrandingProductName));
+        EXPECT_EQ(Utf8(name), "Vendrix Studio");
+        FreeLibrary(module);
+        std::string found = Utf8(path);
+        std::string root = Utf8(dir_.Path());
+        if (found.compare(0, root.size(), root) != 0) return found;
+        std::string shown(1, '~');
+        shown.append(found, root.size(), std::string::npos);
+        return shown;
+    }
+
+    TempDir dir_;
+};
+
+TEST_F(BrandingSearchTest, NoModuleAnywhere) { EXPECT_EQ(Found(L"a\\b\\c\\bin"), "<none>"); }
+
+TEST_F(BrandingSearchTest, EachPlaceInTurn) {
+    PlaceModule(L"modules\\Branding.dll");
+    EXPECT_EQ(Found(L"a\\b\\bin"), "~\\modules\\Branding.dll");
+    PlaceModule(L"a\\modules\\Branding.dll");
+    EXPECT_EQ(Found(L"a\\b\\bin"), "~\\a\\modules\\Branding.dll");
+    PlaceModule(L"a\\b\\modules\\Branding.dll");
+    EXPECT_EQ(Found(L"a\\b\\bin"), "~\\a\\b\\modules\\Branding.dll");
+    PlaceModule(L"a\\b\\bin\\Branding.dll");
+    EXPECT_EQ(Found(L"a\\b\\bin"), "~\\a\\b\\bin\\Branding.dll");
+}
+
+TEST_F(BrandingSearchTest, TwoLevelsUpIsFoundByTheThirdPath) {
+    PlaceModule(L"tools\\modules\\Branding.dll");
+    EXPECT_EQ(Found(L"tools\\x64\\bin"), "~\\tools\\modules\\Branding.dll");
+    // Four levels up is beyond the search.
+    EXPECT_EQ(Found(L"tools\\a\\b\\c\\bin"), "<none>");
+}
+
+TEST_F(BrandingSearchTest, AFileThatIsNoModuleIsPassedOver) {
+    PlaceModule(L"a\\modules\\Branding.dll");
+    CreateDirectoryW((dir_ / L"a\\b").c_str(), nullptr);
+    CreateDirectoryW((dir_ / L"a\\b\\bin").c_str(), nullptr);
+    testing::WriteFileBytes(dir_ / L"a\\b\\bin\\Branding.dll", "not a module");
+    EXPECT_EQ(Found(L"a\\b\\bin"), "~\\a\\modules\\Branding.dll");
+}
+
+TEST_F(BrandingSearchTest, ResourcesOfTheModule) {
+    PlaceModule(L"bin\\Branding.dll");
+    Str programDir = dir_ / L"bin\\";
+    HMODULE module = FindBrandingModule(programDir);
+    ASSERT_NE(module, nullptr);
+    EXPECT_EQ(Utf8(BrandingString(module, kBrandingProductName)), "Vendrix Studio");
+    EXPECT_EQ(Utf8(BrandingString(module, kBrandingSampleFlag)), "1");
+    EXPECT_TRUE(BrandingString(module, 12002).IsEmpty());
+    EXPECT_TRUE(BrandingString(module, 40000).IsEmpty());
+
+    // This program carries the template file as its own TEXT resource 1.
+    HRSRC own = FindResourceW(nullptr, MAKEINTRESOURCEW(1), L"TEXT");
+    ASSERT_NE(own, nullptr);
+    std::string expected(static_cast<const char*>(LockResource(LoadResource(nullptr, own))),
+                         SizeofResource(nullptr, own));
+    ASSERT_NE(expected.find("TARGET_DIR="), std::string::npos);
+    EXPECT_EQ(Utf8(BrandingText(module, kBrandingBuildTemplate)), expected);
+    EXPECT_TRUE(BrandingText(module, 12103).IsEmpty());
+    EXPECT_TRUE(BrandingText(module, kBrandingProductName).IsEmpty()) << "a string is no TEXT resource";
+    FreeLibrary(module);
+}
+
+// Test programs run from the build tree, where no module lies beside them or
+// above them.
+TEST(BrandingModuleTest, MissingModuleGivesEmptyTexts) {
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(LoadBrandingModule());
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_MOD_NOT_FOUND));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(LoadBrandingModule());
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_MOD_NOT_FOUND)) << "the stored result fails the same way";
+    EXPECT_TRUE(LoadBrandingString(kBrandingProductName).IsEmpty());
+    EXPECT_TRUE(LoadBrandingText(kBrandingBuildTemplate).IsEmpty());
+}
+
+}  // namespace
+}  // namespace scancap
