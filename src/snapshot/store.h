@@ -132,6 +132,9 @@ public:
     // Offset of child i of an array that starts at arrayOffset, or 0 when the
     // array does not lie inside the arena after `ownerOffset`.
     uint32_t ChildEntry(uint32_t ownerOffset, const FileEntry& owner, uint32_t index) const;
+    // Offset of subkey i, or 0 when the array does not lie inside the arena or
+    // that subkey has subkeys but is not named after its owner (see above).
+    // Walkers skip a 0 and go on with the next index.
     uint32_t Subkey(uint32_t ownerOffset, const RegKeyRecord& owner, uint32_t index) const;
     uint32_t ValueAt(const RegKeyRecord& owner, uint32_t index) const;
     // Usable counts: the stored count, or 0 when the array does not fit.
