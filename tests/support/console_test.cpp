@@ -12,6 +12,8 @@
 #include <string>
 #include <thread>
 
+long AllocationCount();  // every allocation of this test program so far
+
 namespace scancap {
 namespace {
 
@@ -179,6 +181,27 @@ TEST(ConsoleScanPath, SetAndReadUnderTheLock) {
     // Made again on demand after deletion.
     SetCurrentScanPath(L"again");
     EXPECT_EQ(testing::Utf8(CurrentScanPath()), "again");
+}
+
+TEST(ConsoleScanPath, GrownPathIsReused) {
+    Str longest;
+    longest.Append(L'p', 3000);
+    SetCurrentScanPath(longest.c_str(), longest.Length());
+    // Replacing the path with texts no longer than the first one never
+    // allocates: the scanners call this for every directory and key.
+    Str other;
+    other.Reserve(3000);
+    long allocations = 0;
+    for (size_t n = 1; n <= 3000; n += 7) {
+        other.Assign(longest.c_str(), n);
+        other.Data()[0] = static_cast<wchar_t>(L'a' + n % 26);
+        long before = AllocationCount();
+        SetCurrentScanPath(other.c_str(), other.Length());
+        allocations += AllocationCount() - before;
+    }
+    EXPECT_EQ(allocations, 0);
+    EXPECT_EQ(CurrentScanPath().Length(), 2997u);
+    EXPECT_EQ(CurrentScanPath()[0], L'a' + 2997 % 26);
 }
 
 TEST(Fatal, ThrowsTheFormattedMessage) {

@@ -8,11 +8,34 @@
 
 #include <sddl.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <map>
+#include <new>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
+
+// Counts every allocation of the test program, so tests can tell whether an
+// operation reached the heap. (g++ cannot see that the replaced operators
+// pair malloc with free and warns at every inlined delete.)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+namespace {
+std::atomic<long> g_allocations{0};
+}
+long AllocationCount() { return g_allocations.load(); }
+
+void* operator new(size_t n) {
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(n ? n : 1)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](size_t n) { return ::operator new(n); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
 
 namespace scancap {
 namespace {
@@ -270,6 +293,24 @@ TEST(StrPool, StackWindowIsOneMebibyte) {
     }).join();
     EXPECT_EQ(seen, Str::Storage::Pool);
     EXPECT_EQ(Str::FreePoolSlots(), 21);
+}
+
+TEST(StrPool, ShortAndPathSizedTextsStayOffTheHeap) {
+    long before = g_allocations.load();
+    {
+        Str s(L"01234567890123456789012345678901234567890123456789012345678901");
+        EXPECT_EQ(s.Length(), 62u);
+        s.Format(L"%ls", L"formatted");
+        s.AppendFormat(L" %d", 5);
+        Str path(L"C:\\Program Files\\");
+        path.Append(L'x', 300);
+        path.Format(L"%ls\\%ls", path.c_str(), L"sub");
+        path.AppendFormat(L"\\%ls", L"file.txt");
+        EXPECT_EQ(path.StorageKind(), Str::Storage::Pool);
+        Str copy(path);
+        EXPECT_EQ(Str::Compare(copy, path, true), 0);
+    }
+    EXPECT_EQ(g_allocations.load(), before);
 }
 
 void ThrowFromDepth(int depth) {
