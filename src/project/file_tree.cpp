@@ -1,1 +1,395 @@
-// Placeholder: this file is being written.
+#include "project/file_tree.h"
+
+#include "project/analysis.h"
+#include "project/overrides.h"
+#include "snapshot/long_path.h"
+#include "snapshot/options.h"
+#include "support/console.h"
+#include "support/fatal.h"
+#include "support/handles.h"
+#include "support/name_encoding.h"
+
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+namespace scancap {
+namespace {
+
+constexpr const wchar_t* kAttributesFileName = L"##Attributes.ini";
+
+// Top-level macro folders that every project declares, after Package.ini.
+constexpr const wchar_t* kWriteCopyFolders[] = {
+    L"%AppData%",         L"%Local AppData%",        L"%Common AppData%",
+    L"%SystemRoot%",      L"%SystemSystem%",         L"%ProgramFilesDir%",
+    L"%ProgramFilesDir(x64)%", L"%SystemSystem(x64)%", L"%Program Files Common%",
+};
+// Folders whose contents always merge with the machine's, whatever was
+// captured below them.
+constexpr const wchar_t* kMergedFolders[] = {
+    L"%Personal%",
+    L"%Desktop%",
+    L"%SystemSystem%\\spool",
+    L"%SystemSystem(x64)%\\spool",
+};
+
+void AppendSeparator(Str& path) {
+    if (!path.EndsWith(L'\\')) path += L'\\';
+}
+
+// The name under which an attribute file is created: the \\?\ form of the
+// directory's full path, so that neither a long project path nor a trailing
+// dot or space in a captured directory name gets in the way. The full path
+// comes first because the \\?\ form takes no relative or "/" paths.
+void AttributeFileName(const Str& directory, Str& out, Str& scratch) {
+    const Str* full = &directory;
+    DWORD needed = GetFullPathNameW(directory.c_str(), 0, nullptr, nullptr);
+    if (needed > 0) {
+        std::wstring buffer(needed, L'\0');
+        DWORD length = GetFullPathNameW(directory.c_str(), needed, buffer.data(), nullptr);
+        if (length > 0 && length < needed) {
+            scratch.Assign(buffer.c_str(), length);
+            full = &scratch;
+        }
+    }
+    if (full->Length() >= 4 && std::wcsncmp(full->c_str(), L"\\\\?\\", 4) == 0) {
+        out = *full;
+    } else if (full->Length() >= 2 && (*full)[0] == L'\\' && (*full)[1] == L'\\') {
+        out.Assign(L"\\\\?\\UNC");
+        out.Append(full->c_str() + 1, full->Length() - 1);
+    } else {
+        out.Assign(L"\\\\?\\");
+        out.Append(*full);
+    }
+    AppendSeparator(out);
+    out.Append(kAttributesFileName);
+}
+
+// Writes an attribute file; false with the failing step when it cannot.
+enum class WriteResult { Ok, CannotCreate, CannotWrite };
+WriteResult WriteAttributesFile(const Str& fileName, const wchar_t* mode, DWORD share) {
+    char text[96];
+    size_t length = FormatAttributesText(mode, text, sizeof text);
+    FileHandle file(CreateFileW(fileName.c_str(), GENERIC_WRITE, share, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return WriteResult::CannotCreate;
+    DWORD written = 0;
+    if (!WriteFile(file.get(), text, static_cast<DWORD>(length), &written, nullptr) ||
+        written != length)
+        return WriteResult::CannotWrite;
+    return WriteResult::Ok;
+}
+
+// Deletes every attribute file in `directory` and below it. `directory` is
+// extended while descending and restored on return.
+void RemoveAttributeFiles(Str& directory, int depth) {
+    size_t length = directory.Length();
+    AppendSeparator(directory);
+    size_t childStart = directory.Length();
+    directory.Append(L"*");
+    WIN32_FIND_DATAW data;
+    FindHandle find(FindFirstFileW(ShortenLongPath(directory).c_str(), &data));
+    if (find) {
+        do {
+            const wchar_t* name = data.cFileName;
+            if (std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0) continue;
+            directory.SetLength(childStart);
+            directory.Append(name);
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                // A link inside a project could lead anywhere; it is not followed.
+                if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && depth + 1 < kMaxTreeDepth)
+                    RemoveAttributeFiles(directory, depth + 1);
+            } else if (CompareStringOrdinal(name, -1, kAttributesFileName, -1, TRUE) == CSTR_EQUAL) {
+                DeleteFileW(ShortenLongPath(directory).c_str());
+            }
+        } while (FindNextFileW(find.get(), &data));
+    }
+    directory.SetLength(length);
+}
+
+// One top-level folder: the folder itself (a single level) and its
+// attribute file; failures are not reported.
+void WriteTopLevelFolder(const Str& outputDir, const wchar_t* name, const wchar_t* mode, bool merged) {
+    Str folder(outputDir);
+    AppendSeparator(folder);
+    folder.Append(name);
+    CreateDirectoryW(ShortenLongPath(folder).c_str(), nullptr);
+    if (merged) RemoveAttributeFiles(folder, 0);
+    Str fileName(folder);
+    AppendSeparator(fileName);
+    fileName.Append(kAttributesFileName);
+    WriteAttributesFile(ShortenLongPath(fileName), mode, FILE_SHARE_READ);
+}
+
+enum class Change { None, Modified, Created };
+
+bool SameFile(const SnapshotStore& post, const FileEntry& now, const SnapshotStore& pre,
+              const FileEntry& before) {
+    if (CompareFileTime(&now.lastWriteTime, &before.lastWriteTime) != 0 ||
+        CompareFileTime(&now.creationTime, &before.creationTime) != 0 ||
+        now.sizeHigh != before.sizeHigh || now.sizeLow != before.sizeLow)
+        return false;
+    // A rename that changed only the letter case counts as a change.
+    NameView a = post.Name(now.nameOffset);
+    NameView b = pre.Name(before.nameOffset);
+    return a.length == b.length && std::wmemcmp(a.text, b.text, a.length) == 0;
+}
+
+// The file rules over one store walk. One path buffer serves the whole walk:
+// each level appends its child's name and cuts it off again, so no entry
+// costs an allocation of its own.
+class FilePass {
+public:
+    FilePass(SnapshotStore& post, SnapshotStore& pre, const Str& outputDir)
+        : post_(post), pre_(pre), outputDir_(outputDir), options_(Options()),
+          lists_(Options().excludeList.get()), upgrade_(BrowserUpgrade()),
+          print_(Options().mode == RunMode::DiffPrint) {}
+
+    void Run() {
+        uint32_t roots = post_.DirectoryRootCount();
+        for (uint32_t r = 0; r < roots; ++r) {
+            uint32_t offset = post_.DirectoryRoot(r);
+            FileEntry root;
+            if (!offset || !post_.ReadFileEntry(offset, root)) continue;
+            NameView name = post_.Name(root.nameOffset);
+            path_.Assign(name.text, name.length);
+            if (Children(offset, root, 1) && !print_)
+                RestoreDirectoryInformation(outputDir_, path_, projectPath_, scratch_);
+        }
+    }
+
+private:
+    // Applies the rules to the children of the directory at path_. Returns
+    // whether anything was written into the project at or below them.
+    bool Children(uint32_t ownerOffset, const FileEntry& owner, int depth) {
+        bool wrote = false;
+        const size_t parentLength = path_.Length();
+        const bool separator = !path_.EndsWith(L'\\');
+        const uint32_t count = post_.ChildCount(ownerOffset, owner);
+        for (uint32_t i = 0; i < count; ++i) {
+            uint32_t offset = post_.ChildEntry(ownerOffset, owner, i);
+            FileEntry entry;
+            if (!offset || !post_.ReadFileEntry(offset, entry)) break;
+            NameView name = post_.Name(entry.nameOffset);
+            path_.SetLength(parentLength);
+            if (separator) path_ += L'\\';
+            path_.Append(name.text, name.length);
+            wrote |= Child(offset, entry, depth);
+        }
+        path_.SetLength(parentLength);
+        return wrote;
+    }
+
+    bool Child(uint32_t offset, const FileEntry& entry, int depth) {
+        if (path_.Find(L"perflib_perfdata_") >= 0) return false;
+        if (lists_ && lists_->IsFileIgnored(path_.c_str())) return false;
+
+        FileEntry before;
+        const bool found = pre_.FindFileEntry(path_.c_str(), before);
+
+        bool forced = false;
+        bool included = false;
+        const wchar_t* mode = kModeFull;
+        auto& includedFiles = post_.includedFiles;
+        if (!includedFiles.empty()) {
+            upper_.Assign(path_.c_str(), path_.Length());
+            upper_.MakeUpper();
+            auto it = includedFiles.find(upper_);
+            if (it != includedFiles.end()) {
+                included = true;
+                forced = true;
+                if (it->second & kFileWriteCopy) mode = kModeWriteCopy;
+            }
+        }
+        if (!included && lists_) {
+            if (upgrade_.ieUpgrade6To7 && lists_->IsIE6To7UpgradeFileLocation(path_.c_str())) {
+                forced = true;
+            } else if (upgrade_.ieUpgradeTo10 && lists_->IsIE10ExcludedFile(path_.c_str())) {
+                return false;
+            } else if (upgrade_.ieUpgradeTo11) {
+                if (lists_->IsIE11ExcludedFile(path_.c_str())) return false;
+                forced = lists_->IsIE11UpgradeFileLocation(path_.c_str());
+            }
+        }
+
+        const bool directory = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        Change change;
+        if (forced)
+            change = Change::Modified;
+        else if (!found)
+            change = Change::Created;
+        else if (directory || SameFile(post_, entry, pre_, before))
+            change = Change::None;
+        else
+            change = Change::Modified;
+
+        bool wrote = false;
+        if (change != Change::None && !IsSnapshotFile()) {
+            if (directory) {
+                if (print_) {
+                    PrintDirectoryLine(path_);
+                } else {
+                    WriteProjectDirectory(outputDir_, path_, mode, projectPath_, scratch_);
+                    wrote = true;
+                }
+            } else if (print_) {
+                PrintFileLine(change == Change::Modified, path_);
+            } else {
+                if (change == Change::Modified) NoteModifiedFile(post_, path_);
+                CopyProjectFile(outputDir_, path_, projectPath_, scratch_);
+                wrote = true;
+            }
+        }
+
+        if (post_.ChildCount(offset, entry) > 0 && depth < kMaxTreeDepth) {
+            bool below = Children(offset, entry, depth + 1);
+            // The directory's times were disturbed by what was written into
+            // it; a project directory that this run did not touch is left
+            // alone.
+            if ((below || wrote) && !print_)
+                RestoreDirectoryInformation(outputDir_, path_, projectPath_, scratch_);
+            wrote |= below;
+        }
+
+        if (included) {
+            // Looked up again: the walk below reused upper_.
+            upper_.Assign(path_.c_str(), path_.Length());
+            upper_.MakeUpper();
+            includedFiles.erase(upper_);
+        }
+        return wrote;
+    }
+
+    bool IsSnapshotFile() const {
+        return path_.EqualsNoCase(options_.preSnapshot) || path_.EqualsNoCase(options_.postSnapshot);
+    }
+
+    SnapshotStore& post_;
+    SnapshotStore& pre_;
+    const Str& outputDir_;
+    const RunOptions& options_;
+    ExcludeList* lists_;
+    const UpgradeFlags upgrade_;
+    const bool print_;
+    Str path_;
+    Str upper_;
+    Str projectPath_;
+    Str scratch_;
+};
+
+}  // namespace
+
+void ProjectPath(const Str& outputDir, const Str& machinePath, Str& out, Str& scratch) {
+    out.Assign(outputDir.c_str(), outputDir.Length());
+    AppendSeparator(out);
+    if (EncodeMachinePath(machinePath, scratch, nullptr))
+        out.Append(scratch);
+    else
+        out.Append(machinePath);
+}
+
+bool CopyBasicInformation(const Str& source, const Str& destination, bool isDirectory) {
+    // Directories can only be opened as handles with backup semantics.
+    DWORD flags = isDirectory ? FILE_FLAG_BACKUP_SEMANTICS : 0;
+    FILE_BASIC_INFO info;
+    {
+        FileHandle in(CreateFileW(ShortenLongPath(source).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, flags, nullptr));
+        if (!in || !GetFileInformationByHandleEx(in.get(), FileBasicInfo, &info, sizeof info))
+            return false;
+    }
+    info.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN);
+    // Zero would mean "leave the attributes as they are", which would keep
+    // the hidden bit that the copy inherited.
+    if (info.FileAttributes == 0) info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    FileHandle out(CreateFileW(ShortenLongPath(destination).c_str(), FILE_WRITE_ATTRIBUTES,
+                               FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr));
+    if (!out) return false;
+    return SetFileInformationByHandle(out.get(), FileBasicInfo, &info, sizeof info) != FALSE;
+}
+
+size_t FormatAttributesText(const wchar_t* mode, char* buffer, size_t capacity) {
+    static constexpr char kHead[] = "[Isolation]\r\nDirectoryIsolationMode=";
+    size_t length = 0;
+    auto put = [&](char c) {
+        if (length + 1 < capacity) buffer[length++] = c;
+    };
+    for (const char* p = kHead; *p; ++p) put(*p);
+    // Mode names are ASCII.
+    for (const wchar_t* p = mode; *p; ++p) put(static_cast<char>(*p));
+    put('\r');
+    put('\n');
+    if (capacity > 0) buffer[length] = '\0';
+    return length;
+}
+
+bool CopyProjectFile(const Str& outputDir, const Str& machinePath, Str& projectPath, Str& scratch) {
+    ProjectPath(outputDir, machinePath, projectPath, scratch);
+    ptrdiff_t cut = projectPath.FindLast(L'\\');
+    if (cut > 0) {
+        scratch.Assign(projectPath.c_str(), static_cast<size_t>(cut));
+        CreateDirectoryTree(scratch);
+    }
+    bool quiet = Options().quiet;
+    if (!quiet) PrintPlain(L"Copying %ls\n", machinePath.c_str());
+
+    Str source = ShortenLongPath(machinePath);
+    Str target = ShortenLongPath(projectPath);
+    if (CopyFileW(source.c_str(), target.c_str(), FALSE)) {
+        CopyBasicInformation(machinePath, projectPath, false);
+        return true;
+    }
+    // A read-only copy from an earlier run refuses to be replaced.
+    SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (CopyFileW(source.c_str(), target.c_str(), FALSE)) return true;
+    if (!quiet) PrintWarning(L"Could not copy file %ls -> %ls\n", machinePath.c_str(), projectPath.c_str());
+    return false;
+}
+
+void WriteProjectDirectory(const Str& outputDir, const Str& machinePath, const wchar_t* mode,
+                           Str& projectPath, Str& scratch) {
+    ProjectPath(outputDir, machinePath, projectPath, scratch);
+    CreateDirectoryTree(projectPath);
+    if (GetFileAttributesW(ShortenLongPath(projectPath).c_str()) == INVALID_FILE_ATTRIBUTES)
+        Fatal(L"Could not create directory: %ls", projectPath.c_str());
+    CopyBasicInformation(machinePath, projectPath, true);
+
+    ExcludeList* lists = Options().excludeList.get();
+    if (lists && lists->IsForcedWriteCopy(machinePath.c_str())) mode = kModeWriteCopy;
+
+    Str fileName;
+    AttributeFileName(projectPath, fileName, scratch);
+    switch (WriteAttributesFile(fileName, mode, FILE_SHARE_WRITE)) {
+    case WriteResult::CannotCreate:
+        Fatal(L"Unable to create file %ls", fileName.c_str());
+    case WriteResult::CannotWrite:
+        Fatal(L"Unable to write to %ls", fileName.c_str());
+    case WriteResult::Ok:
+        break;
+    }
+}
+
+void RestoreDirectoryInformation(const Str& outputDir, const Str& machinePath, Str& projectPath,
+                                 Str& scratch) {
+    ProjectPath(outputDir, machinePath, projectPath, scratch);
+    CopyBasicInformation(machinePath, projectPath, true);
+}
+
+void PrintFileLine(bool modified, const Str& machinePath) {
+    PrintPlain(L"%ls : %ls\n", modified ? L"ModifiedFile    " : L"CreatedFile     ", machinePath.c_str());
+}
+
+void PrintDirectoryLine(const Str& machinePath) {
+    PrintPlain(L"CreatedDirectory : %ls\n", machinePath.c_str());
+}
+
+void WriteTopLevelFolderAttributes(const Str& outputDir) {
+    for (const wchar_t* name : kWriteCopyFolders) WriteTopLevelFolder(outputDir, name, kModeWriteCopy, false);
+    for (const wchar_t* name : kMergedFolders) WriteTopLevelFolder(outputDir, name, kModeMerged, true);
+}
+
+void RunFilePass(SnapshotStore& post, SnapshotStore& pre, const Str& outputDir) {
+    FilePass(post, pre, outputDir).Run();
+}
+
+}  // namespace scancap

@@ -2,9 +2,59 @@
 // macro directories, each directory with its ##Attributes.ini.
 #pragma once
 
+#include "snapshot/store.h"
 #include "support/str.h"
 
 namespace scancap {
+
+// The file pass: every directory root of `post`, child by child, compared
+// with `pre`. Created and changed entries are written under outputDir, or
+// printed when the run's mode is DiffPrint. Consumes the includedFiles
+// entries it reaches.
+void RunFilePass(SnapshotStore& post, SnapshotStore& pre, const Str& outputDir);
+
+// outputDir, a "\" unless it already ends with one, then the machine path in
+// its folder-macro / drive-macro form (the path itself when no macro
+// applies). `out` is overwritten; `scratch` is reused between calls.
+void ProjectPath(const Str& outputDir, const Str& machinePath, Str& out, Str& scratch);
+
+// Copies the times and the attribute word (hidden cleared) of `source` onto
+// `destination`. Directories are opened with backup semantics. False when
+// either side cannot be opened, read or updated.
+bool CopyBasicInformation(const Str& source, const Str& destination, bool isDirectory);
+
+// Isolation mode names of attribute files.
+inline constexpr const wchar_t* kModeFull = L"Full";
+inline constexpr const wchar_t* kModeWriteCopy = L"WriteCopy";
+inline constexpr const wchar_t* kModeMerged = L"Merged";
+
+// The 8-bit bytes of an ##Attributes.ini with the given mode.
+size_t FormatAttributesText(const wchar_t* mode, char* buffer, size_t capacity);
+
+// Diff mode, one created or modified file: creates the parent directories,
+// prints "Copying ..." (unless quiet) and copies the file with its basic
+// information; a failed copy is retried once after the target's attributes
+// are reset, and then only warned about. `projectPath` and `scratch` are
+// the caller's reusable buffers. True when the project path now holds the
+// copy.
+bool CopyProjectFile(const Str& outputDir, const Str& machinePath, Str& projectPath, Str& scratch);
+
+// Diff mode, one created or forced directory: creates it with its parents,
+// copies its basic information and writes its ##Attributes.ini (WriteCopy
+// when the exclusion list forces it, else `mode`). Fatal when the directory
+// or the attribute file cannot be made.
+void WriteProjectDirectory(const Str& outputDir, const Str& machinePath, const wchar_t* mode,
+                           Str& projectPath, Str& scratch);
+
+// After a directory's children were written: its project copy gets the
+// machine directory's times and attributes again. Silent when there is no
+// project copy.
+void RestoreDirectoryInformation(const Str& outputDir, const Str& machinePath, Str& projectPath,
+                                 Str& scratch);
+
+// DiffPrint mode lines.
+void PrintFileLine(bool modified, const Str& machinePath);
+void PrintDirectoryLine(const Str& machinePath);
 
 // Gives the well-known top-level macro folders of a project their attribute
 // files; called after Package.ini is written.

@@ -1,1 +1,70 @@
-// Placeholder: this file is being written.
+#include "project/generate.h"
+
+#include "project/analysis.h"
+#include "project/file_tree.h"
+#include "project/overrides.h"
+#include "project/package_ini.h"
+#include "project/registry_text.h"
+#include "project/templates.h"
+#include "report/machine_overview.h"
+#include "snapshot/options.h"
+#include "support/console.h"
+
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace scancap {
+
+void LoadOverviewTemplates(SnapshotStore& post, const Str& overviewFile) {
+    // The section-name list comes back as NUL-separated names ending in an
+    // empty one; a result of size - 2 means the buffer was too small.
+    std::wstring names(4096, L'\0');
+    for (;;) {
+        DWORD length = GetPrivateProfileSectionNamesW(names.data(), static_cast<DWORD>(names.size()),
+                                                      overviewFile.c_str());
+        if (length + 2 < names.size()) {
+            names.resize(length);
+            break;
+        }
+        names.assign(names.size() * 2, L'\0');
+    }
+    std::vector<Str>& loaded = TemplateNames();
+    Str name;
+    Str disabled;
+    for (size_t start = 0; start < names.size();) {
+        const wchar_t* section = names.c_str() + start;
+        size_t length = std::wcslen(section);
+        start += length + 1;
+        if (length == 0) continue;
+        name.ReadProfileString(section, L"Template", L"", overviewFile.c_str());
+        if (name.IsEmpty() || HasTemplateName(loaded, name)) continue;
+        disabled.ReadProfileString(section, L"Disabled", L"0", overviewFile.c_str());
+        if (disabled == Str(L"0")) {
+            LoadTemplate(post, name);
+            loaded.push_back(name);
+        }
+    }
+}
+
+void GenerateProject(SnapshotStore& post, SnapshotStore& pre, const Str& outputDir) {
+    const RunOptions& options = Options();
+    TemplateNames().clear();
+    if (!options.templatePath.IsEmpty()) LoadOverviewTemplates(post, options.templatePath);
+
+    std::vector<Str> newPathDirectories = AnalyseEnvironmentPath(post, pre);
+    AnalyseSharedDlls(post, pre);
+    AnalyseInstallerComponents(post, pre);
+
+    RunFilePass(post, pre, outputDir);
+
+    WriteCaptureMachineOverview(outputDir);
+
+    PrintPlain(L"Saving registry...\n");
+    WriteRegistryFiles(post, pre, outputDir, newPathDirectories);
+
+    if (options.mode == RunMode::Diff)
+        WritePackageSettings(outputDir, options.templatePath, TemplateNames());
+}
+
+}  // namespace scancap
