@@ -31,6 +31,9 @@ fi
 # One wineserver for the whole run; the clean-up fixture stops it.
 # SCANCAP_PERSIST=N lets it end by itself N seconds after its last client.
 "$WINESERVER" -p${SCANCAP_PERSIST:-} </dev/null >/dev/null 2>&1
+# Warm up: the first program started in a new prefix also starts Wine's
+# services; let that happen before tests start in parallel.
+(cd "$prefix/drive_c" && "$WINE" cmd.exe /c exit 0 </dev/null >/dev/null 2>&1) || true
 # The first program of a prefix starts Wine's system processes, which inherit
 # its standard streams and outlive it; started here, they hold /dev/null
 # instead of a test's output pipe (which ctest would wait on until timeout).
