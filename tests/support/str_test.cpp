@@ -531,13 +531,16 @@ TEST(StrProfile, ReadsValuesOfAnyLength) {
     EXPECT_EQ(Utf8(l), longValue);
     ExpectTerminated(l, __LINE__);
 
-    // A value of exactly the initial buffer size minus one unit is
-    // indistinguishable from a truncated one and must be re-read.
-    std::string edge(61, 'e');
-    testing::WriteFileBytes(ini, "[S]\r\nK=" + edge + "\r\n");
-    Str e;
-    EXPECT_TRUE(e.ReadProfileString(L"S", L"K", L"", ini.c_str()));
-    EXPECT_EQ(Utf8(e), edge);
+    // Around the first buffer size (62 units): a value that fills it up to
+    // the last unit looks the same as a truncated one and is read again.
+    for (size_t n : {60, 61, 62, 63, 388, 389}) {
+        std::string edge(n, 'e');
+        edge.back() = 'z';
+        testing::WriteFileBytes(ini, "[S]\r\nK=" + edge + "\r\n");
+        Str e;
+        EXPECT_TRUE(e.ReadProfileString(L"S", L"K", L"", ini.c_str()));
+        EXPECT_EQ(Utf8(e), edge) << n;
+    }
 
     Str d;
     EXPECT_FALSE(d.ReadProfileString(L"S", L"Missing", L"", ini.c_str()));
