@@ -34,8 +34,4 @@ fi
 # Warm up: the first program started in a new prefix also starts Wine's
 # services; let that happen before tests start in parallel.
 (cd "$prefix/drive_c" && "$WINE" cmd.exe /c exit 0 </dev/null >/dev/null 2>&1) || true
-# The first program of a prefix starts Wine's system processes, which inherit
-# its standard streams and outlive it; started here, they hold /dev/null
-# instead of a test's output pipe (which ctest would wait on until timeout).
-scancap_wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
 echo "wine prefix ready: $prefix"
