@@ -5,6 +5,7 @@
 
 #include <shlwapi.h>
 
+#include <atomic>
 #include <cwchar>
 #include <iterator>
 
@@ -110,16 +111,23 @@ bool FolderMacroTable::LongestMatch(const wchar_t* text, size_t length, Match& o
 namespace {
 
 SRWLOCK g_tablesLock = SRWLOCK_INIT;
-FolderMacroTable* g_encodeTable = nullptr;
-FolderMacroTable* g_decodeTable = nullptr;
+std::atomic<FolderMacroTable*> g_encodeTable{nullptr};
+std::atomic<FolderMacroTable*> g_decodeTable{nullptr};
 
-// Both tables live until the process ends; they are never freed.
-FolderMacroTable& TableOnFirstUse(FolderMacroTable*& slot) {
+// Both tables live until the process ends; they are never freed. Every
+// encoding call asks for its table, so the lock is taken only while the
+// table does not exist yet.
+FolderMacroTable& TableOnFirstUse(std::atomic<FolderMacroTable*>& slot) {
+    FolderMacroTable* table = slot.load(std::memory_order_acquire);
+    if (table) return *table;
     AcquireSRWLockExclusive(&g_tablesLock);
-    if (!slot) slot = new FolderMacroTable;
-    FolderMacroTable& table = *slot;
+    table = slot.load(std::memory_order_relaxed);
+    if (!table) {
+        table = new FolderMacroTable;
+        slot.store(table, std::memory_order_release);
+    }
     ReleaseSRWLockExclusive(&g_tablesLock);
-    return table;
+    return *table;
 }
 
 }  // namespace
@@ -155,6 +163,7 @@ bool ReadFolderValue(HKEY root, const wchar_t* subkey, const wchar_t* name, REGS
         return false;
     raw[bytes / sizeof(wchar_t)] = 0;  // stored strings need not be terminated
     if (type == REG_SZ) {
+        if (wcslen(raw) >= kFolderChars) return false;
         wcscpy(out, raw);
     } else if (type == REG_EXPAND_SZ) {
         DWORD n = ExpandEnvironmentStringsW(raw, out, kFolderChars);
