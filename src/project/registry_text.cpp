@@ -301,7 +301,8 @@ void RegistryPass::VisitKey(uint32_t keyOffset, const RegKeyRecord& key, uint32_
 
     if (!inPre || !body_.IsEmpty() || forced) {
         if (flags & kKeyDeleted) {
-            AppendDeletedKey(text_, fullPath_);
+            // Deleted keys always come from the table and keep its spelling.
+            AppendDeletedKey(text_, entry->first);
         } else {
             AppendKeyEntry(text_, isolation, fullPath_, body_);
         }

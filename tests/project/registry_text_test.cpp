@@ -182,8 +182,9 @@ TEST_F(RegistryTextTest, KeyRulesClassifyEachKey) {
         // Forced with the subkey bit: the child too, with the key's isolation.
         L"isolation_writecopy HKEY_LOCAL_MACHINE\\Tree\r\n  Value=a\r\n  REG_DWORD=#01#00#00#00\r\n\r\n"
         L"isolation_writecopy HKEY_LOCAL_MACHINE\\Tree\\Child\r\n  Value=c\r\n  REG_DWORD=#01#00#00#00\r\n\r\n"
-        // Deleted: no values, and nothing below it is visited.
-        L"deleted HKEY_LOCAL_MACHINE\\Gone\r\n\r\n"
+        // Deleted: no values, nothing below it is visited, and the path is
+        // spelled as the override table holds it.
+        L"deleted HKEY_LOCAL_MACHINE\\GONE\r\n\r\n"
         // A listed key is written even where the exclusion list ignores it.
         L"isolation_writecopy HKEY_LOCAL_MACHINE\\ListedButIgnored\r\n\r\n"
         // A new key under a forced write-copy location keeps the inherited mode.
@@ -329,6 +330,58 @@ TEST_F(RegistryTextTest, BrowserUpgradeForcesListedKeysWithFullIsolation) {
     EXPECT_EQ(U8(ReadRegistryFile(HiveFile(L"HKEY_CURRENT_USER"))),
               U8(L"isolation_full HKEY_CURRENT_USER\\Ie\r\n  Value=a\r\n  REG_DWORD=#01#00#00#00\r\n\r\n"
                  L"isolation_full HKEY_CURRENT_USER\\Other\r\n  Value=a\r\n  REG_DWORD=#01#00#00#00\r\n\r\n"));
+}
+
+// Standard output goes to a file while it lives.
+class StdoutToFile {
+public:
+    explicit StdoutToFile(const Str& path) : path_(path), saved_(GetStdHandle(STD_OUTPUT_HANDLE)) {
+        file_ = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+        SetStdHandle(STD_OUTPUT_HANDLE, file_);
+    }
+    ~StdoutToFile() { Restore(); }
+    std::string Text() {
+        Restore();
+        return testing::ReadFileBytes(path_);
+    }
+
+private:
+    void Restore() {
+        if (file_ == INVALID_HANDLE_VALUE) return;
+        SetStdHandle(STD_OUTPUT_HANDLE, saved_);
+        CloseHandle(file_);
+        file_ = INVALID_HANDLE_VALUE;
+    }
+    Str path_;
+    HANDLE saved_;
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+};
+
+TEST_F(RegistryTextTest, NewKernelModeServiceWarns) {
+    auto services = [](std::vector<TestKey> list) {
+        return TestKey{L"HKEY_LOCAL_MACHINE",
+                       {},
+                       {{L"SYSTEM", {}, {{L"CurrentControlSet", {}, {{L"Services", {}, std::move(list)}}}}}}};
+    };
+    BuildRegistry(pre, {services({{L"Old", {Dword(L"Type", 0x10)}, {}}})});
+    BuildRegistry(post, {services({
+                            {L"Old", {Dword(L"Type", 1)}, {}},  // existing service: not new
+                            {L"MyDrv", {Dword(L"type", 1), Sz(L"DisplayName", L"My Driver")}, {}},
+                            {L"NoName",
+                             {TestValue{L"DisplayName", REG_EXPAND_SZ, testing::SzData(L"expandable")},
+                              Dword(L"Type", 2)},
+                             {{L"Parameters", {Dword(L"Type", 1)}, {}}}},  // not a service key itself
+                            {L"OwnProcess", {Dword(L"Type", 0x10)}, {}},
+                            {L"SharedProcess", {Dword(L"Type", 0x20)}, {}},
+                            {L"NotDword", {TestValue{L"Type", REG_BINARY, testing::DwordData(1)}}, {}},
+                        })});
+
+    StdoutToFile out(dir / L"stdout.txt");
+    WriteRegistryFiles(post, pre, dir.Path(), {});
+    EXPECT_EQ(out.Text(),
+              "Warning: A new kernelmode component \"My Driver\" was installed, this is not supported by Ostrel\n"
+              "Warning: A new kernelmode component \"NoName\" was installed, this is not supported by Ostrel\n");
 }
 
 TEST(Overrides, FileOverridesAreUpperCasedAndNeverHoldTheCRuntime) {
