@@ -6,10 +6,15 @@ set -uo pipefail
 shopt -s lastpipe
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../wine/env.sh"
-scancap_wine_env "$SCANCAP_WINEPREFIX"
+
+# Scans of the whole drive C: and files written to it: a prefix of its own,
+# so no other test sees them.
+prefix="$SCANCAP_WINE_ROOT/cli"
+bash "$here/../wine/setup.sh" "$prefix" "$SCANCAP_DIST" >/dev/null || { echo "FAIL: prefix set-up"; exit 1; }
+scancap_wine_env "$prefix"
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'rm -rf "$work"; bash "$here/../wine/teardown.sh" "$prefix"' EXIT
 drive_c="$WINEPREFIX/drive_c"
 exe='C:\scancap\scancap.exe'
 failures=0
