@@ -23,6 +23,13 @@ if [ -z "$prefix" ]; then
   ) 9>"$root/.tools.lock"
 fi
 scancap_wine_env "$prefix"
-if [ -z "${SCANCAP_WINEPREFIX:-}" ]; then "$WINESERVER" -p60 </dev/null >/dev/null 2>&1; fi
+if [ -z "${SCANCAP_WINEPREFIX:-}" ]; then
+  # This prefix's wineserver ends a minute after its last client. When it has
+  # to start again, Wine's services start with it and would inherit this
+  # program's output pipes, keeping them open (and the caller waiting) long
+  # after the program exits; start them here, detached from our pipes.
+  "$WINESERVER" -p60 </dev/null >/dev/null 2>&1
+  (cd "$WINEPREFIX/drive_c" && "$WINE" cmd.exe /c exit 0 </dev/null >/dev/null 2>&1) || true
+fi
 cd "$WINEPREFIX/drive_c" 2>/dev/null || true
 exec "$WINE" "$@"
