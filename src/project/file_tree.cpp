@@ -289,21 +289,32 @@ void ProjectPath(const Str& outputDir, const Str& machinePath, Str& out, Str& sc
 }
 
 bool CopyBasicInformation(const Str& source, const Str& destination, bool isDirectory) {
-    // Directories can only be opened as handles with backup semantics.
-    DWORD flags = isDirectory ? FILE_FLAG_BACKUP_SEMANTICS : 0;
+    // The source's times and attributes come from a path query, which needs
+    // no handle of its own: a third of the cost of an open, query and close
+    // under Wine, where each of those is a server round trip.
     FILE_BASIC_INFO info;
     {
-        FileHandle in(CreateFileW(ShortenLongPath(source).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
-                                  nullptr, OPEN_EXISTING, flags, nullptr));
-        if (!in || !GetFileInformationByHandleEx(in.get(), FileBasicInfo, &info, sizeof info))
-            return false;
+        UNICODE_STRING ntPath;
+        if (!RtlDosPathNameToNtPathName_U(source.c_str(), &ntPath, nullptr, nullptr)) return false;
+        OBJECT_ATTRIBUTES object;
+        InitializeObjectAttributes(&object, &ntPath, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+        FILE_NETWORK_OPEN_INFORMATION facts;
+        NTSTATUS status = NtQueryFullAttributesFile(&object, &facts);
+        RtlFreeUnicodeString(&ntPath);
+        if (status < 0) return false;
+        info.CreationTime = facts.CreationTime;
+        info.LastAccessTime = facts.LastAccessTime;
+        info.LastWriteTime = facts.LastWriteTime;
+        info.ChangeTime = facts.ChangeTime;
+        info.FileAttributes = facts.FileAttributes;
     }
     info.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN);
     // Zero would mean "leave the attributes as they are", which would keep
     // the hidden bit that the copy inherited.
     if (info.FileAttributes == 0) info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    FileHandle out(CreateFileW(ShortenLongPath(destination).c_str(), FILE_WRITE_ATTRIBUTES,
-                               FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr));
+    // Directories can only be opened as handles with backup semantics.
+    FileHandle out(CreateFileW(ShortenLongPath(destination).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, isDirectory ? FILE_FLAG_BACKUP_SEMANTICS : 0, nullptr));
     if (!out) return false;
     return SetFileInformationByHandle(out.get(), FileBasicInfo, &info, sizeof info) != FALSE;
 }

@@ -27,4 +27,6 @@ extern "C" {
 NTSYSAPI WCHAR NTAPI RtlUpcaseUnicodeChar(WCHAR SourceCharacter);
 // RtlDosPathNameToNtPathName_U is declared by mingw's winternl.h itself.
 NTSYSAPI VOID NTAPI RtlFreeUnicodeString(PUNICODE_STRING UnicodeString);
+NTSYSAPI NTSTATUS NTAPI NtQueryFullAttributesFile(POBJECT_ATTRIBUTES ObjectAttributes,
+                                                  PFILE_NETWORK_OPEN_INFORMATION FileInformation);
 }

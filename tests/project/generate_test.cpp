@@ -1,0 +1,73 @@
+// The generation sequence: the templates named by a project overview, and
+// the order of the passes as DiffPrint shows it.
+#include "project/file_test_support.h"
+#include "project/generate.h"
+#include "project/overrides.h"
+
+#include "common/testing.h"
+
+#include <gtest/gtest.h>
+
+namespace scancap::testing {
+namespace {
+
+// VX_ORIGIN set for one test and cleared again.
+class OriginScope {
+public:
+    explicit OriginScope(const Str& value) { SetEnvironmentVariableW(L"VX_ORIGIN", value.c_str()); }
+    ~OriginScope() { SetEnvironmentVariableW(L"VX_ORIGIN", nullptr); }
+};
+
+TEST(OverviewTemplates, EnabledSectionsLoadEachTemplateOnceInFileOrder) {
+    OptionsScope options;
+    TempDir dir;
+    OriginScope origin(dir / L"scancap.exe");
+    WriteFileBytes(dir / L"Alpha.template.txt", "[IncludeFiles]\r\n2;C:\\Alpha\\Dir\r\n");
+    WriteFileBytes(dir / L"Beta.template.txt", "[IncludeFiles]\r\nC:\\Beta\r\n");
+    WriteFileBytes(dir / L"Gamma.template.txt", "[IncludeFiles]\r\n0;C:\\Gamma\r\n");
+    Str overview = dir / L"ProjectOverview.ini";
+    WriteFileBytes(overview,
+                   "[BuildOptions]\r\nOutDir=bin\r\n"
+                   "[One]\r\nTemplate=Alpha\r\nDisabled=0\r\n"
+                   "[Two]\r\nTemplate=alpha\r\nDisabled=0\r\n"    // already loaded, any case
+                   "[Three]\r\nTemplate=Beta\r\nDisabled=1\r\n"   // disabled: not loaded here
+                   "[Four]\r\nTemplate=Gamma\r\n"                 // Disabled defaults to 0
+                   "[Five]\r\nTemplate=Beta\r\nDisabled=0\r\n"
+                   "[Six]\r\nTemplate=\r\n"
+                   "[Seven]\r\nTemplate=Missing\r\nDisabled=yes\r\n"  // only exactly 0 loads
+                   "[Eight]\r\nTemplate=Missing\r\nDisabled=00\r\n");
+    SnapshotStore post;
+    TemplateNames().clear();
+
+    try {
+        LoadOverviewTemplates(post, overview);
+    } catch (const Str& message) {
+        FAIL() << Utf8(message);
+    }
+
+    ASSERT_EQ(TemplateNames().size(), 3u);
+    EXPECT_EQ(Utf8(TemplateNames()[0]), "Alpha");
+    EXPECT_EQ(Utf8(TemplateNames()[1]), "Gamma");
+    EXPECT_EQ(Utf8(TemplateNames()[2]), "Beta");
+    ASSERT_EQ(post.includedFiles.size(), 3u);
+    EXPECT_EQ(post.includedFiles[Str(L"C:\\ALPHA\\DIR")], kFileWriteCopy);
+    EXPECT_EQ(post.includedFiles[Str(L"C:\\BETA")], 0u);
+    EXPECT_EQ(post.includedFiles[Str(L"C:\\GAMMA")], 0u);
+    TemplateNames().clear();
+}
+
+TEST(GenerationSequence, DiffPrintListsTheFilesBeforeSavingTheRegistry) {
+    OptionsScope options;
+    Options().mode = RunMode::DiffPrint;
+    TemplateNames().push_back(Str(L"LeftFromAnEarlierRun"));
+    SnapshotStore post, pre;
+    BuildStore(pre, {DirNode(L"C:\\App")});
+    BuildStore(post, {DirNode(L"C:\\App", {FileNode(L"a.exe")})});
+    StdoutCapture capture;
+    GenerateProject(post, pre, Str(L""));
+    EXPECT_EQ(capture.Finish(), "CreatedFile      : C:\\App\\a.exe\nSaving registry...\n");
+    EXPECT_TRUE(TemplateNames().empty());
+}
+
+}  // namespace
+}  // namespace scancap::testing
