@@ -26,14 +26,26 @@ Str ComposeBuildScript(const Str& templateText, const Str& installDir) {
 
     static constexpr wchar_t kInstallDir[] = L"%INSTALLDIR%";
     constexpr size_t kInstallDirLength = 12;
-    // The search resumes after each replacement, so an installation
-    // directory that itself holds the macro cannot make this loop forever.
+    // Each replacement is followed by a new search from the start, so that a
+    // macro formed by the inserted text and its neighbours is replaced too.
+    // Nothing before at - 11 can have changed, so the search resumes there.
+    // Some directories never let that end (one that holds the macro itself,
+    // or one that keeps forming it with its neighbours); for those, and once
+    // the replacements outnumber the characters of the text, the search goes
+    // on after the inserted text instead, which always ends.
+    const bool selfReferring = installDir.Find(kInstallDir) >= 0;
+    const size_t budget = script.Length();
+    size_t replacements = 0;
     size_t from = 0;
     for (ptrdiff_t at; (at = script.Find(kInstallDir, from)) >= 0;) {
         Str rest = script.Mid(size_t(at) + kInstallDirLength);
         script.SetLength(size_t(at));
         script.Append(installDir);
-        from = script.Length();
+        if (selfReferring || ++replacements > budget) {
+            from = script.Length();
+        } else {
+            from = size_t(at) > kInstallDirLength - 1 ? size_t(at) - (kInstallDirLength - 1) : 0;
+        }
         script.Append(rest);
     }
 

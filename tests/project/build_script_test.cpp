@@ -32,6 +32,14 @@ TEST(BuildScript, InstallDirIsReplacedEverywhere) {
     InitFolderMacros();
     EXPECT_EQ(Compose(L"\"%INSTALLDIR%\\b.exe\" %INSTALLDIR%%INSTALLDIR%\r\nset TARGET_DIR=\r\n", L"D:\\Kit"),
               "\"D:\\Kit\\b.exe\" D:\\KitD:\\Kit\r\nset TARGET_DIR=%PROJECT_DIR%\\bin\r\n\r\n");
+    // A macro that a replacement forms with the text around it is replaced
+    // as well: "%INSTALL" + "D" + "IR%" reads "%INSTALLDIR%" again.
+    EXPECT_EQ(Compose(L"%INSTALL%INSTALLDIR%IR% TARGET_DIR=", L"D"), "D TARGET_DIR=%PROJECT_DIR%\\bin\r\n");
+    EXPECT_EQ(Compose(L"x%INSTALLDIR%INSTALLDIR% TARGET_DIR=", L"%"), "x% TARGET_DIR=%PROJECT_DIR%\\bin\r\n");
+    // A directory that keeps forming the macro with its neighbours does not
+    // make the replacement run forever.
+    std::string endless = Compose(L"%INSTALL%INSTALLDIR% TARGET_DIR=", L"DIR%DIR%%INSTALL%INSTALL");
+    EXPECT_NE(endless.find("TARGET_DIR=%PROJECT_DIR%\\bin\r\n"), std::string::npos);
     // An installation directory that itself holds the macro is inserted once.
     EXPECT_EQ(Compose(L"%INSTALLDIR%;TARGET_DIR=", L"X\\%INSTALLDIR%"),
               "X\\%INSTALLDIR%;TARGET_DIR=%PROJECT_DIR%\\bin\r\n");
