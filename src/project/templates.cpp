@@ -32,6 +32,25 @@ Str ProgramFolder() {
     return folder;
 }
 
+// The whole value, however long; false when the variable is not set or
+// empty.
+bool ReadEnvironmentVariable(const wchar_t* name, Str& value) {
+    value.Clear();
+    for (;;) {
+        DWORD size = static_cast<DWORD>(value.Capacity() - 1);
+        DWORD length = GetEnvironmentVariableW(name, value.Data(), size);
+        if (length == 0) {
+            value.Clear();
+            return false;
+        }
+        if (length < size) {
+            value.SetLength(length);
+            return true;
+        }
+        value.Reserve(length, true);
+    }
+}
+
 bool IsWindows2000() {
     RTL_OSVERSIONINFOW info{};
     info.dwOSVersionInfoSize = sizeof(info);
@@ -139,10 +158,8 @@ Str FindTemplateFile(const Str& name) { return FindTemplateFile(name, ProgramFol
 
 Str FindTemplateFile(const Str& name, const Str& programFolder) {
     Str candidate;
-    wchar_t origin[MAX_PATH + 1];
-    DWORD length = GetEnvironmentVariableW(L"VX_ORIGIN", origin, MAX_PATH + 1);
-    if (length > 0 && length <= MAX_PATH) {
-        Str folder(origin, length);
+    Str folder;
+    if (ReadEnvironmentVariable(L"VX_ORIGIN", folder)) {
         size_t cut = 0;
         for (size_t i = 0; i < folder.Length(); ++i) {
             if (folder[i] == L'\\' || folder[i] == L'/') cut = i + 1;

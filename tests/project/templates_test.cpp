@@ -219,6 +219,36 @@ TEST_F(TemplateTest, LocationOrder) {
     }
 }
 
+TEST_F(TemplateTest, VxOriginLongerThanAShortPath) {
+    TempDir origin;
+    Str folder = origin.Path();
+    for (int i = 0; i < 3; ++i) {
+        folder.Append(L'\\', 1);
+        folder.Append(static_cast<wchar_t>(L'a' + i), 120);
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    }
+    Str tool = folder;
+    tool.Append(L"\\tool.exe");
+    ASSERT_GT(tool.Length(), static_cast<size_t>(MAX_PATH));
+    Str atOrigin = folder;
+    atOrigin.Append(L"\\ScLong.template.txt");
+    testing::WriteFileBytes(atOrigin, "[IncludeKeys]\r\nHKEY_CURRENT_USER\\Long\r\n");
+
+    VxOrigin vx(tool);
+    TempDir program;
+    Str programFolder = program.Path();
+    programFolder.Append(L"\\", 1);
+    EXPECT_EQ(Utf8(FindTemplateFile(Str(L"ScLong"), programFolder)), Utf8(atOrigin));
+    LoadTemplate(post, Str(L"ScLong"));
+    ASSERT_EQ(post.includedKeys.size(), 1u);
+    EXPECT_EQ(post.includedKeys.begin()->first, Str(L"HKEY_CURRENT_USER\\LONG"));
+    DeleteFileW(atOrigin.c_str());
+    for (int i = 0; i < 3; ++i) {
+        RemoveDirectoryW(folder.c_str());
+        folder.SetLength(size_t(folder.FindLast(L'\\')));
+    }
+}
+
 // The distribution's own templates (the test prefix holds the distribution
 // in C:\scancap) are found in its Templates folder and apply cleanly.
 TEST_F(TemplateTest, ShippedTemplates) {
