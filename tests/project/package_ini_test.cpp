@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-extern "C" NTSYSAPI NTSTATUS NTAPI RtlGetVersion(PRTL_OSVERSIONINFOW info);
-
 namespace scancap {
 namespace {
 
@@ -41,12 +39,21 @@ Str Join(const Str& dir, const wchar_t* relative) {
     return path;
 }
 
-std::wstring ExpectedDefaultText(const wchar_t* name) {
-    RTL_OSVERSIONINFOW info{};
-    info.dwOSVersionInfoSize = sizeof(info);
-    EXPECT_EQ(RtlGetVersion(&info), 0);
+// The system's version as the kernel publishes it to every process in the
+// shared user page (NtMajorVersion at 0x26C, NtMinorVersion at 0x270), which
+// no compatibility layer adjusts.
+std::wstring SystemVersionHex() {
+    const volatile ULONG* shared = reinterpret_cast<const volatile ULONG*>(0x7FFE0000);
+    ULONG major = shared[0x26C / 4];
+    ULONG minor = shared[0x270 / 4];
+    EXPECT_GE(major, 5u);
     wchar_t version[16];
-    swprintf(version, 16, L"%04x", static_cast<unsigned>((info.dwMajorVersion << 8) | info.dwMinorVersion));
+    swprintf(version, 16, L"%02x%02x", static_cast<unsigned>(major), static_cast<unsigned>(minor));
+    return version;
+}
+
+std::wstring ExpectedDefaultText(const wchar_t* name) {
+    const std::wstring version = SystemVersionHex();
     const std::wstring n = name;
     return L"[BuildOptions]\r\n"
            L"CapturedUsingVersion=5.1.0-2079447\r\n"
@@ -259,6 +266,20 @@ TEST(OverviewSettings, ExistingQuarvoTargetIsNotReplaced) {
     EXPECT_EQ(testing::ReadFileBytes(Join(output, L"Quarvo.txt")), "old");
     EXPECT_EQ(testing::ReadFileBytes(quarvo), "new");
     EXPECT_EQ(SectionLines(Join(output, L"Package.ini"), L"BuildOptions"), std::vector<std::string>{"OutDir=bin"});
+}
+
+TEST(OverviewSettings, EmptyQuarvoKeyStays) {
+    TempDir dir;
+    Str output = dir / L"Project";
+    ASSERT_TRUE(CreateDirectoryW(output.c_str(), nullptr));
+    Str overview = dir / L"ProjectOverview.ini";
+    testing::WriteFileBytes(overview, "\xFF\xFE" + Utf16Le(L"[BuildOptions]\r\nQuarvo=\r\nSuggestedName=App\r\nOutDir=bin\r\n"));
+
+    CopyOverviewSettings(output, overview, {});
+
+    EXPECT_EQ(SectionLines(Join(output, L"Package.ini"), L"BuildOptions"),
+              (std::vector<std::string>{"Quarvo=", "OutDir=bin"}));
+    EXPECT_EQ(GetFileAttributesW(Join(output, L"Quarvo.txt").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 // Without a branding module (none lies near this test program) the run ends
