@@ -121,6 +121,53 @@ void WriteTopLevelFolder(const Str& outputDir, const wchar_t* name, const wchar_
     WriteAttributesFile(ShortenLongPath(fileName), mode, FILE_SHARE_READ);
 }
 
+// Copies the data of `source` over `target` through one pair of handles, so
+// that the times and attributes go along without opening either file again
+// (each open is a server round trip under Wine, and a project copy is
+// dominated by them). With `basicInformation` the target takes all of the
+// source's basic information, hidden cleared; without it, what a plain file
+// copy gives: the source's attribute word and last-write time. A partial
+// target is removed.
+bool CopyFileData(const Str& source, const Str& target, bool basicInformation) {
+    FileHandle in(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!in) return false;
+    FileHandle out(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!out) return false;
+    static char buffer[1 << 16];  // the pass runs on one thread
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(in.get(), buffer, sizeof buffer, &got, nullptr)) {
+            out.reset();
+            DeleteFileW(target.c_str());
+            return false;
+        }
+        if (got == 0) break;
+        DWORD put = 0;
+        if (!WriteFile(out.get(), buffer, got, &put, nullptr) || put != got) {
+            out.reset();
+            DeleteFileW(target.c_str());
+            return false;
+        }
+    }
+    // Read after the data, as the copy's reads may have moved the source's
+    // last-access time.
+    FILE_BASIC_INFO info;
+    if (!GetFileInformationByHandleEx(in.get(), FileBasicInfo, &info, sizeof info)) return true;
+    if (basicInformation) {
+        info.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN);
+        // Zero would mean "leave the attributes as they are".
+        if (info.FileAttributes == 0) info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    } else {
+        info.CreationTime.QuadPart = 0;  // zero leaves a field as it is
+        info.LastAccessTime.QuadPart = 0;
+        info.ChangeTime.QuadPart = 0;
+    }
+    SetFileInformationByHandle(out.get(), FileBasicInfo, &info, sizeof info);
+    return true;
+}
+
 enum class Change { None, Modified, Created };
 
 bool SameFile(const SnapshotStore& post, const FileEntry& now, const SnapshotStore& pre,
@@ -346,13 +393,11 @@ bool CopyProjectFile(const Str& outputDir, const Str& machinePath, Str& projectP
 
     Str source = ShortenLongPath(machinePath);
     Str target = ShortenLongPath(projectPath);
-    if (CopyFileW(source.c_str(), target.c_str(), FALSE)) {
-        CopyBasicInformation(machinePath, projectPath, false);
-        return true;
-    }
-    // A read-only copy from an earlier run refuses to be replaced.
+    if (CopyFileData(source, target, true)) return true;
+    // A read-only copy from an earlier run refuses to be replaced. A copy
+    // made only on this second attempt keeps what a plain copy gives it.
     SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (CopyFileW(source.c_str(), target.c_str(), FALSE)) return true;
+    if (CopyFileData(source, target, false)) return true;
     if (!quiet) PrintWarning(L"Could not copy file %ls -> %ls\n", machinePath.c_str(), projectPath.c_str());
     return false;
 }
