@@ -230,7 +230,13 @@ void RecordDrives(SnapshotStore& store) {
     store.ReadHeader(header);
     header.driveCount = 0;
     header.driveOffset = 0;
+    // A letter missing from the mask has no root directory, which is what
+    // GetDriveTypeW would say after a much slower look (under Wine it costs a
+    // few milliseconds per letter).
+    DWORD present = GetLogicalDrives();
+    if (present == 0) present = 0x3FFFFFF;
     for (wchar_t letter = L'a'; letter <= L'z'; ++letter) {
+        if (!(present & (1u << (letter - L'a')))) continue;
         const wchar_t root[] = {letter, L':', L'\\', 0};
         UINT type = GetDriveTypeW(root);
         if (type == DRIVE_UNKNOWN || type == DRIVE_NO_ROOT_DIR) continue;
