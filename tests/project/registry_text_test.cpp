@@ -7,6 +7,7 @@
 #include "project/overrides.h"
 #include "snapshot/options.h"
 #include "support/folder_macros.h"
+#include "support/handles.h"
 
 #include <gtest/gtest.h>
 
@@ -114,6 +115,51 @@ TEST_F(RegistryTextTest, ValueFormsOfANewKey) {
         L"  Value=raw\r\n  REG_NONE=#00#23#0a\r\n"
         L"\r\n";
     EXPECT_EQ(U8(ReadRegistryFile(HiveFile(L"HKEY_LOCAL_MACHINE"))), U8(expected));
+}
+
+TEST_F(RegistryTextTest, StringDataIsReadAsWholeCodeUnits) {
+    TestKey root{L"HKEY_CURRENT_USER", {}, {}};
+    BuildRegistry(pre, {root});
+    root.values = {
+        TestValue{L"odd", REG_SZ, std::string("a\0b", 3)},             // the odd last byte is dropped
+        TestValue{L"oddNul", REG_EXPAND_SZ, std::string("a\0\0\0x", 5)},  // "a", NUL, dropped byte
+        TestValue{L"one", REG_MULTI_SZ, std::string("b", 1)},           // no whole code unit at all
+    };
+    BuildRegistry(post, {root});
+
+    WriteRegistryFiles(post, pre, dir.Path(), {});
+
+    EXPECT_EQ(U8(ReadRegistryFile(HiveFile(L"HKEY_CURRENT_USER"))),
+              U8(L"isolation_writecopy HKEY_CURRENT_USER\r\n"
+                 L"  Value=odd\r\n  REG_SZ=a\r\n"
+                 L"  Value=oddNul\r\n  REG_EXPAND_SZ~a#2300\r\n"
+                 L"  Value=one\r\n  REG_MULTI_SZ=\r\n"
+                 L"\r\n"));
+}
+
+TEST_F(RegistryTextTest, DataOutsideTheArenaIsWrittenAsEmpty) {
+    TestKey root{L"HKEY_CURRENT_USER", {}, {}};
+    BuildRegistry(pre, {root});
+    root.values = {Dword(L"lost", 7), Sz(L"lostText", L"abc"), Dword(L"kept", 1)};
+    BuildRegistry(post, {root});
+    // A damaged snapshot: the first two values point past the end of the arena.
+    RegKeyRecord key;
+    ASSERT_TRUE(post.ReadKey(post.RegistryRoot(0), key));
+    for (uint32_t i = 0; i < 2; ++i) {
+        RegValueRecord value;
+        ASSERT_TRUE(post.ReadValue(post.ValueAt(key, i), value));
+        value.dataOffset = post.Used() - 1;
+        post.Write(post.ValueAt(key, i), value);
+    }
+
+    WriteRegistryFiles(post, pre, dir.Path(), {});
+
+    EXPECT_EQ(U8(ReadRegistryFile(HiveFile(L"HKEY_CURRENT_USER"))),
+              U8(L"isolation_writecopy HKEY_CURRENT_USER\r\n"
+                 L"  Value=lost\r\n  REG_DWORD=\r\n"
+                 L"  Value=lostText\r\n  REG_SZ=\r\n"
+                 L"  Value=kept\r\n  REG_DWORD=#01#00#00#00\r\n"
+                 L"\r\n"));
 }
 
 TEST_F(RegistryTextTest, EmptyStringValueStaysLiteralEvenWithTextAfterItsTerminator) {
@@ -271,6 +317,34 @@ TEST_F(RegistryTextTest, VirtualPathTakesTheEncodedFormWhenAnythingWasReplaced) 
                  L"Environment\r\n  Value=VirtualPath\r\n  REG_SZ~Q:\\Tools;Q:\\a#23b\r\n\r\n"));
 }
 
+// The hive name is spelled as the snapshot stores it, in the file name and
+// in every key the walk writes; the fixed entries still go to the machine
+// hive's file, after the walk and its leftovers.
+TEST_F(RegistryTextTest, HiveSpelledAsStored) {
+    TestKey root{L"hkey_local_machine\\Software", {}, {{L"Old", {Dword(L"v", 1)}, {}}}};
+    BuildRegistry(pre, {root});
+    root.subkeys.push_back(TestKey{L"New", {}, {}});
+    BuildRegistry(post, {root});
+    SetKeyOverride(post, Str(L"HKEY_LOCAL_MACHINE\\Software\\Listed"), kKeyLeftover);
+    SetKeyOverride(post, Str(L"hkey_local_machine\\Software\\Old"), kKeyWriteCopy);
+    PackageSetting(post, Str(L"A")) = L"REG_SZ~x#2300";
+
+    WriteRegistryFiles(post, pre, dir.Path(), {Str(L"\\\\host\\bin")});
+
+    WIN32_FIND_DATAW found;
+    FindHandle find(FindFirstFileW(HiveFile(L"HKEY_LOCAL_MACHINE").c_str(), &found));
+    ASSERT_TRUE(find);
+    EXPECT_EQ(Utf8(found.cFileName), "hkey_local_machine.txt");
+    EXPECT_EQ(U8(ReadRegistryFile(HiveFile(L"hkey_local_machine"))),
+              U8(L"isolation_writecopy hkey_local_machine\\Software\\Old\r\n  Value=v\r\n  REG_DWORD=#01#00#00#00\r\n\r\n"
+                 L"isolation_full hkey_local_machine\\Software\\New\r\n\r\n"
+                 L"isolation_full HKEY_LOCAL_MACHINE\\SOFTWARE\\LISTED\r\n\r\n"
+                 L"isolation_writecopy HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\"
+                 L"Environment\r\n  Value=VirtualPath\r\n  REG_SZ=\\\\host\\bin#00\r\n\r\n"
+                 L"isolation_full HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvern, Inc.\\Ostrel\\PackageSettings\r\n"
+                 L"  Value=A\r\n  REG_SZ~x#2300\r\n\r\n"));
+}
+
 TEST_F(RegistryTextTest, RootBelowAHiveAndTwoRootsOfOneHive) {
     BuildRegistry(pre, {});
     BuildRegistry(post, {TestKey{L"HKEY_USERS\\S-1-5-21-1", {Dword(L"x", 1)}, {{L"Sub", {}, {}}}},
@@ -335,10 +409,13 @@ TEST_F(RegistryTextTest, BrowserUpgradeForcesListedKeysWithFullIsolation) {
 // Standard output goes to a file while it lives.
 class StdoutToFile {
 public:
-    explicit StdoutToFile(const Str& path) : path_(path), saved_(GetStdHandle(STD_OUTPUT_HANDLE)) {
-        file_ = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-        SetStdHandle(STD_OUTPUT_HANDLE, file_);
+    explicit StdoutToFile(const Str& path)
+        : path_(path),
+          saved_(GetStdHandle(STD_OUTPUT_HANDLE)),
+          file_(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr)) {
+        EXPECT_TRUE(file_);
+        SetStdHandle(STD_OUTPUT_HANDLE, file_.get());
     }
     ~StdoutToFile() { Restore(); }
     std::string Text() {
@@ -348,14 +425,13 @@ public:
 
 private:
     void Restore() {
-        if (file_ == INVALID_HANDLE_VALUE) return;
+        if (!file_) return;
         SetStdHandle(STD_OUTPUT_HANDLE, saved_);
-        CloseHandle(file_);
-        file_ = INVALID_HANDLE_VALUE;
+        file_.reset();
     }
     Str path_;
-    HANDLE saved_;
-    HANDLE file_ = INVALID_HANDLE_VALUE;
+    HANDLE saved_;  // not owned
+    FileHandle file_;
 };
 
 TEST_F(RegistryTextTest, NewKernelModeServiceWarns) {
@@ -375,13 +451,20 @@ TEST_F(RegistryTextTest, NewKernelModeServiceWarns) {
                             {L"OwnProcess", {Dword(L"Type", 0x10)}, {}},
                             {L"SharedProcess", {Dword(L"Type", 0x20)}, {}},
                             {L"NotDword", {TestValue{L"Type", REG_BINARY, testing::DwordData(1)}}, {}},
+                            {L"ListedDrv", {Dword(L"Type", 2)}, {}},
+                            {L"KeptDrv", {Dword(L"Type", 1)}, {}},
                         })});
+    // A new key is Full before its override gives it WriteCopy, so a listed
+    // driver still warns; a forced write-copy location keeps it from being Full.
+    SetKeyOverride(post, Str(L"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\ListedDrv"), kKeyWriteCopy);
+    exclude->forcedWriteCopy = {L"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\KeptDrv"};
 
     StdoutToFile out(dir / L"stdout.txt");
     WriteRegistryFiles(post, pre, dir.Path(), {});
     EXPECT_EQ(out.Text(),
               "Warning: A new kernelmode component \"My Driver\" was installed, this is not supported by Ostrel\n"
-              "Warning: A new kernelmode component \"NoName\" was installed, this is not supported by Ostrel\n");
+              "Warning: A new kernelmode component \"NoName\" was installed, this is not supported by Ostrel\n"
+              "Warning: A new kernelmode component \"ListedDrv\" was installed, this is not supported by Ostrel\n");
 }
 
 TEST(Overrides, FileOverridesAreUpperCasedAndNeverHoldTheCRuntime) {
