@@ -36,8 +36,9 @@ const wchar_t* TypeName(uint32_t type) {
     return type < 12 ? names[type] : nullptr;
 }
 
-// Str grows in fixed steps; the file text of a large hive grows by doubling
-// instead, so that building it stays linear.
+// Str grows in fixed steps; the file text of a large hive and the body of a
+// key with large values grow by doubling instead, so that building them stays
+// linear.
 void EnsureRoom(Str& text, size_t extra) {
     size_t needed = text.Length() + extra + 2;
     if (needed > text.Capacity()) {
@@ -105,6 +106,8 @@ void AppendValueEntryWith(Str& body, const SnapshotStore& store, const RegValueR
         nameText = scratch.encoded.c_str();
         nameLength = scratch.encoded.Length();
     }
+    // Outer escaping at most triples a text.
+    EnsureRoom(body, 3 * nameLength + 40);
     body.Append(L"  Value", 7);
     body.Append(marker, 1);
     AppendOuterEscaped(body, nameText, nameLength);
@@ -120,6 +123,7 @@ void AppendValueEntryWith(Str& body, const SnapshotStore& store, const RegValueR
     const uint8_t* data = value.dataLength ? store.DataAt(value.dataOffset, value.dataLength) : nullptr;
     uint32_t dataLength = data ? value.dataLength : 0;
     if (!IsStringType(value.type)) {
+        EnsureRoom(body, 3 * size_t(dataLength) + 3);
         body.Append(L'=', 1);
         for (uint32_t i = 0; i < dataLength; ++i) AppendHexByte(body, data[i]);
         body.Append(L"\r\n", 2);
@@ -140,9 +144,11 @@ void AppendValueEntryWith(Str& body, const SnapshotStore& store, const RegValueR
     // the escaped terminator alone already makes the encoded form.
     if (unitCount && units[0] != 0 &&
         EncodeMachinePath(units, unitCount, scratch.encoded, &ValueDataEscapes)) {
+        EnsureRoom(body, 3 * scratch.encoded.Length() + 3);
         body.Append(L'~', 1);
         AppendOuterEscaped(body, scratch.encoded.c_str(), scratch.encoded.Length());
     } else {
+        EnsureRoom(body, 3 * unitCount + 3);
         body.Append(L'=', 1);
         AppendOuterEscaped(body, units, unitCount);
     }

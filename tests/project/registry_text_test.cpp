@@ -137,6 +137,32 @@ TEST_F(RegistryTextTest, StringDataIsReadAsWholeCodeUnits) {
                  L"\r\n"));
 }
 
+TEST_F(RegistryTextTest, LargeValues) {
+    std::string blob;
+    for (int i = 0; i < 300000; ++i) blob.push_back(static_cast<char>(i * 7));
+    std::wstring longText(100000, L'x');
+    longText[50000] = L'#';
+    TestKey root{L"HKEY_CURRENT_USER", {}, {}};
+    BuildRegistry(pre, {root});
+    root.values = {TestValue{L"blob", REG_BINARY, blob}, Sz(L"long", longText)};
+    BuildRegistry(post, {root});
+
+    WriteRegistryFiles(post, pre, dir.Path(), {});
+
+    std::wstring expected = L"isolation_writecopy HKEY_CURRENT_USER\r\n  Value=blob\r\n  REG_BINARY=";
+    static const wchar_t hex[] = L"0123456789abcdef";
+    for (unsigned char b : blob) {
+        expected += L'#';
+        expected += hex[b >> 4];
+        expected += hex[b & 15];
+    }
+    expected += L"\r\n  Value=long\r\n  REG_SZ~" + std::wstring(50000, L'x') + L"#2323" +
+                std::wstring(49999, L'x') + L"#2300\r\n\r\n";
+    std::wstring text = ReadRegistryFile(HiveFile(L"HKEY_CURRENT_USER"));
+    ASSERT_EQ(text.size(), expected.size());
+    EXPECT_TRUE(text == expected);
+}
+
 TEST_F(RegistryTextTest, DataOutsideTheArenaIsWrittenAsEmpty) {
     TestKey root{L"HKEY_CURRENT_USER", {}, {}};
     BuildRegistry(pre, {root});
