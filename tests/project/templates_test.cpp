@@ -82,6 +82,17 @@ TEST(TemplateEncoding, ZeroByteHeuristicAndItsThreshold) {
     EXPECT_EQ(ansi[19], L'g');
 }
 
+TEST(TemplateEncoding, ZerosAtEvenOffsetsAreAskedAboutFirst) {
+    // 20 bytes with 8 zeros at even and 8 at odd offsets: big-endian wins.
+    std::string bytes = std::string(12, '\0') + std::string("\0a\0a", 4) + std::string("a\0a\0", 4);
+    std::wstring text = Decode(bytes);
+    ASSERT_EQ(text.size(), 10u);
+    EXPECT_EQ(text[6], L'a');
+    EXPECT_EQ(text[7], L'a');
+    EXPECT_EQ(text[8], static_cast<wchar_t>(0x6100));
+    EXPECT_EQ(text[9], static_cast<wchar_t>(0x6100));
+}
+
 TEST(TemplateEncoding, OddLengthIsAnsi) {
     std::string odd = std::string("a\0b\0c\0d\0e", 9);
     std::wstring text = Decode(odd);
