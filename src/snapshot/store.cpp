@@ -492,6 +492,24 @@ uint32_t SnapshotStore::FindOrInsertKeyPath(const wchar_t* path) {
     return parent;
 }
 
+// Gives every subkey of `key` that has subkeys of its own and is named before
+// `key` a new name after it, and so on below each renamed subkey.
+void SnapshotStore::RenameAfter(const RegKeyRecord& key, Str& scratch, int depth) {
+    if (depth >= kMaxTreeDepth || key.subkeyCount == 0 ||
+        !ArrayFits(key.subkeyOffset, key.subkeyCount, sizeof(RegKeyRecord)))
+        return;
+    for (uint32_t i = 0; i < key.subkeyCount; ++i) {
+        const uint32_t offset = key.subkeyOffset + i * uint32_t(sizeof(RegKeyRecord));
+        RegKeyRecord sub;
+        if (!ReadKey(offset, sub) || sub.subkeyCount == 0 || sub.nameOffset > key.nameOffset) continue;
+        NameView name = Name(sub.nameOffset);
+        scratch.Assign(name.text, name.length);
+        sub.nameOffset = AllocateName(scratch.c_str(), scratch.Length());
+        Write(offset, sub);
+        RenameAfter(sub, scratch, depth + 1);
+    }
+}
+
 void SnapshotStore::InsertKeyRecord(const wchar_t* parentPath, const RegKeyRecord& record) {
     uint32_t parent = FindOrInsertKeyPath(parentPath);
     RegKeyRecord inserted = record;
@@ -500,9 +518,14 @@ void SnapshotStore::InsertKeyRecord(const wchar_t* parentPath, const RegKeyRecor
     if (parent != 0 && inserted.subkeyCount != 0) {
         // Readers follow a subkey's own subkeys only when its name lies after
         // its parent's; a parent created just now lies after the prepared name.
+        // A new name for the record puts it after its own subkeys' names, so
+        // they are renamed in turn, all the way down.
         RegKeyRecord parentRecord;
-        if (ReadKey(parent, parentRecord) && inserted.nameOffset <= parentRecord.nameOffset)
+        if (ReadKey(parent, parentRecord) && inserted.nameOffset <= parentRecord.nameOffset) {
             inserted.nameOffset = AllocateName(nameCopy.c_str(), nameCopy.Length());
+            Str scratch;
+            RenameAfter(inserted, scratch, 0);
+        }
     }
     uint32_t count, arrayOffset;
     if (!ReadSubkeyArray(parent, count, arrayOffset)) return;

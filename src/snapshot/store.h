@@ -184,6 +184,7 @@ private:
     bool ReadSubkeyArray(uint32_t parentOffset, uint32_t& count, uint32_t& arrayOffset) const;
     uint32_t InsertSubkeyAt(uint32_t parentOffset, uint32_t count, uint32_t arrayOffset,
                             uint32_t position, const RegKeyRecord& record);
+    void RenameAfter(const RegKeyRecord& key, Str& scratch, int depth);
 
     uint8_t* arena_ = nullptr;   // reserved once, committed in kArenaStep steps
     uint64_t reserved_ = 0;

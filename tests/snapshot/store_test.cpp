@@ -522,6 +522,48 @@ TEST(InsertKeyRecord, PreparedSubtreeStaysReachable) {
     EXPECT_EQ(KeyName(store, store.FindKeyByPath(L"HKEY_LOCAL_MACHINE\\Brand\\New\\Prepared\\Child")), L"Child");
 }
 
+TEST(InsertKeyRecord, PreparedSubtreeUnderNewParentsStaysReachableAtEveryLevel) {
+    SnapshotStore store;
+    BuildSample(store);
+    StoreBuilder b(store);
+    // Prepared in scan order (each name before the arrays below it), three
+    // levels deep with values at the bottom, before the parents exist.
+    RegKeyRecord prepared{};
+    prepared.nameOffset = store.AllocateName(L"Prepared", 8);
+    prepared.subkeyCount = 2;
+    prepared.subkeyOffset = store.Allocate(2 * sizeof(RegKeyRecord));
+    uint32_t child = StoreBuilder::SubkeyAt(prepared.subkeyOffset, 0);
+    b.Key(child, L"Child");
+    b.Key(StoreBuilder::SubkeyAt(prepared.subkeyOffset, 1), L"Leaf");
+    uint32_t grandchild = StoreBuilder::SubkeyAt(b.Subkeys(child, 1), 0);
+    b.Key(grandchild, L"Grandchild");
+    uint32_t great = StoreBuilder::SubkeyAt(b.Subkeys(grandchild, 1), 0);
+    b.Key(great, L"Great");
+    b.DwordValue(b.Values(great, 1), 0, L"Depth", 4);
+
+    store.InsertKeyRecord(L"HKEY_LOCAL_MACHINE\\Brand\\New", prepared);
+    const wchar_t* base = L"HKEY_LOCAL_MACHINE\\Brand\\New\\Prepared";
+    EXPECT_EQ(SubkeyNames(store, store.FindKeyByPath(base)), L"Child,Leaf");
+    std::wstring path = base;
+    EXPECT_EQ(SubkeyNames(store, store.FindKeyByPath((path + L"\\Child").c_str())), L"Grandchild");
+    EXPECT_EQ(SubkeyNames(store, store.FindKeyByPath((path + L"\\Child\\Grandchild").c_str())), L"Great");
+    uint32_t found = store.FindKeyByPath((path + L"\\child\\GRANDCHILD\\great").c_str());
+    EXPECT_EQ(KeyName(store, found), L"Great");
+    EXPECT_NE(store.FindValue(found, L"Depth"), 0u);
+
+    // The walk rule holds all the way down: every key with subkeys is named
+    // after its parent.
+    std::function<void(uint32_t, int)> check = [&](uint32_t keyOffset, int depth) {
+        RegKeyRecord key = b.KeyAt(keyOffset);
+        for (uint32_t i = 0; i < key.subkeyCount; ++i) {
+            uint32_t sub = StoreBuilder::SubkeyAt(key.subkeyOffset, i);
+            EXPECT_NE(store.Subkey(keyOffset, key, i), 0u) << "hidden at depth " << depth;
+            check(sub, depth + 1);
+        }
+    };
+    check(store.FindKeyByPath(L"HKEY_LOCAL_MACHINE"), 0);
+}
+
 // ---------------------------------------------------------------------------
 // Damaged stores: nothing is read beyond Used(). Records planted between
 // Used() and the capacity (still mapped memory) must never show up.
