@@ -1,6 +1,7 @@
 #include "support/console.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace scancap {
 namespace {
@@ -81,13 +82,29 @@ void WriteStream(DWORD which, FILE* crtStream, const wchar_t* text, size_t lengt
     }
 }
 
+// A line that fits is formatted on the stack: a listing prints one line per
+// file and key, and paths longer than a pool slot would otherwise reach the
+// heap for every line.
+constexpr size_t kStackLineUnits = 4096;
+
 void PrintWithPrefix(DWORD which, FILE* crtStream, const wchar_t* prefix, size_t prefixLength,
                      const wchar_t* format, va_list args) {
     LastErrorKeeper keep;
-    Str line;
-    line.Append(prefix, prefixLength);
-    line.AppendFormatV(format, args);
-    WriteStream(which, crtStream, line.c_str(), line.Length());
+    va_list measure;
+    va_copy(measure, args);
+    const int n = _vscwprintf(format, measure);
+    va_end(measure);
+    if (n >= 0 && prefixLength + size_t(n) < kStackLineUnits) {
+        wchar_t line[kStackLineUnits];
+        std::memcpy(line, prefix, prefixLength * sizeof(wchar_t));
+        int written = _vsnwprintf(line + prefixLength, size_t(n) + 1, format, args);
+        WriteStream(which, crtStream, line, prefixLength + (written > 0 ? size_t(written) : 0));
+        return;
+    }
+    Str text;
+    text.Append(prefix, prefixLength);
+    text.AppendFormatV(format, args);
+    WriteStream(which, crtStream, text.c_str(), text.Length());
 }
 
 }  // namespace

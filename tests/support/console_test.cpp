@@ -132,6 +132,40 @@ TEST_F(ConsoleTest, LongLinesArriveWhole) {
     EXPECT_EQ(out.Bytes(), expected + expected);
 }
 
+TEST_F(ConsoleTest, PathLinesDoNotAllocate) {
+    CapturedStream out(STD_OUTPUT_HANDLE, dir_, L"out.txt");
+    CapturedStream err(STD_ERROR_HANDLE, dir_, L"err.txt");
+    // A listing prints one line per entry; paths longer than a pool slot
+    // (388 units) must not cost a heap allocation per line either.
+    std::wstring path = L"c:\\";
+    while (path.size() < 3000) path += L"directory with a long name\\";
+    std::string expected;
+    long allocations = 0;
+    for (size_t length : {10u, 300u, 389u, 1000u, 3000u}) {
+        std::wstring shown = path.substr(0, length);
+        long before = AllocationCount();
+        PrintPlain(L"Dir %ls\n", shown.c_str());
+        PrintWarning(L"%ls\n", shown.c_str());
+        allocations += AllocationCount() - before;
+        std::string utf8 = testing::Utf8(shown.c_str(), shown.size());
+        expected += "Dir " + utf8 + "\nWarning: " + utf8 + "\n";
+    }
+    long before = AllocationCount();
+    PrintError(L"%ls\n", path.c_str());
+    allocations += AllocationCount() - before;
+    EXPECT_EQ(allocations, 0);
+    EXPECT_EQ(out.Bytes(), expected);
+    EXPECT_EQ(err.Bytes(), "\nError: " + testing::Utf8(path.c_str(), path.size()) + "\n");
+
+    SetTerseOutput(true);
+    CapturedStream terse(STD_OUTPUT_HANDLE, dir_, L"terse.txt");
+    before = AllocationCount();
+    PrintPlain(L"> %ls\n", path.c_str());
+    EXPECT_EQ(AllocationCount() - before, 0);
+    std::u16string units(path.begin(), path.end());
+    EXPECT_EQ(terse.Bytes(), U16(u"I > " + units + u"\n"));
+}
+
 TEST_F(ConsoleTest, PrintersKeepTheLastError) {
     CapturedStream out(STD_OUTPUT_HANDLE, dir_, L"out.txt");
     CapturedStream err(STD_ERROR_HANDLE, dir_, L"err.txt");
