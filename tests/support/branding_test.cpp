@@ -143,5 +143,59 @@ TEST(BrandingModuleTest, MissingModuleGivesEmptyTexts) {
     EXPECT_TRUE(LoadBrandingText(kBrandingBuildTemplate).IsEmpty());
 }
 
+constexpr wchar_t kSearchOnceChild[] = L"SCANCAP_BRANDING_SEARCH_ONCE_CHILD";
+
+// Run by SearchIsMadeOnce in a copy of this program that lies alone in a
+// folder of its own; skipped otherwise.
+TEST(BrandingModuleTest, SearchOnceChild) {
+    if (GetEnvironmentVariableW(kSearchOnceChild, nullptr, 0) == 0) GTEST_SKIP() << "only as a child";
+    wchar_t program[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, program, MAX_PATH);
+    ASSERT_TRUE(n > 0 && n < MAX_PATH);
+    Str dir(program, n);
+    dir.SetLength(size_t(dir.FindLast(L'\\')) + 1);
+
+    EXPECT_FALSE(LoadBrandingModule());
+    // A module that appears beside the program after the first search is not
+    // looked for again: the banner's search decides for the build script too.
+    Str beside = dir;
+    beside += L"Branding.dll";
+    ASSERT_TRUE(CopyFileW(kBuiltModule, beside.c_str(), FALSE));
+    EXPECT_FALSE(LoadBrandingModule());
+    EXPECT_TRUE(LoadBrandingString(kBrandingProductName).IsEmpty());
+    EXPECT_TRUE(LoadBrandingText(kBrandingBuildTemplate).IsEmpty());
+    // A fresh search would have found it.
+    HMODULE found = FindBrandingModule(dir);
+    EXPECT_NE(found, nullptr);
+    if (found) FreeLibrary(found);
+}
+
+TEST(BrandingModuleTest, SearchIsMadeOnce) {
+    if (GetEnvironmentVariableW(kSearchOnceChild, nullptr, 0) != 0) GTEST_SKIP() << "in the child";
+    TempDir dir;
+    wchar_t program[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, program, MAX_PATH);
+    ASSERT_TRUE(n > 0 && n < MAX_PATH);
+    // Run from the build tree, which lies on no drive, Wine names this program
+    // "unix\..."; the host path is reached through "\\?\unix\...".
+    Str source;
+    if (!(n >= 2 && (program[1] == L':' || (program[0] == L'\\' && program[1] == L'\\')))) source = L"\\\\?\\";
+    source.Append(program, n);
+    std::string image = testing::ReadFileBytes(source);
+    ASSERT_GT(image.size(), 1024u) << Utf8(source);
+    Str copy = dir / L"test_branding.exe";
+    testing::WriteFileBytes(copy, image);
+
+    Str command(L"\"");
+    command += copy;
+    command += L"\" --gtest_filter=BrandingModuleTest.SearchOnceChild";
+    ASSERT_TRUE(SetEnvironmentVariableW(kSearchOnceChild, L"1"));
+    testing::ProcessResult result = testing::RunProcess(command, dir.Path().c_str());
+    SetEnvironmentVariableW(kSearchOnceChild, nullptr);
+    EXPECT_EQ(result.exitCode, 0u) << result.out << result.err;
+    EXPECT_NE(result.out.find("[  PASSED  ] 1 test"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("SKIPPED"), std::string::npos) << result.out;
+}
+
 }  // namespace
 }  // namespace scancap
