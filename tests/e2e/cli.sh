@@ -171,7 +171,11 @@ expect_rc "scan of one folder into new directories" 0
   fail "scan of one folder: no snapshot file"
 run "$exe" 'C:\cli-e2e\new\deeper\data.snapshot' -PRINT
 expect_rc "print of the scan" 0
-expect_contains "print of the scan" "$work/out" "file.txt"
+# One folder named as the only base: its files and the drives, no registry
+# and no default base.
+{ printf '%s\n' "$banner"; printf '%s\n' 'Dir C:\cli-data\sub' 'File C:\cli-data\sub\file.txt'; } |
+  expect_bytes "one folder base lists only that folder" <(grep -v '^Drive ' "$work/out")
+grep -q '^Drive c, Serial=' "$work/out" || fail "one folder base: no Drive line for c"
 
 run "$exe" 'C:\cli-e2e\foo.snapshot' -Foo
 expect_rc "unknown word is a directory base" 1
