@@ -1,5 +1,7 @@
 #include "support/str.h"
 
+#include "support/handles.h"
+
 #include <sddl.h>
 
 #include <cstdio>
@@ -549,8 +551,8 @@ void Str::AppendSid(PSID sid) {
     LastErrorKeeper keep;
     wchar_t* text = nullptr;
     if (sid != nullptr && ConvertSidToStringSidW(sid, &text) && text != nullptr) {
+        LocalMem owner(text);
         Append(text);
-        LocalFree(text);
     }
 }
 

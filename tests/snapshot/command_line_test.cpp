@@ -2,6 +2,7 @@
 
 #include "common/testing.h"
 #include "support/exclude_list.h"
+#include "support/handles.h"
 
 #include <gtest/gtest.h>
 #include <sddl.h>
@@ -369,16 +370,15 @@ TEST_F(CurrentUserHiveTest, OtherBasesChangeNothing) {
 }
 
 TEST(CurrentUserSidTest, MatchesTheProcessToken) {
-    HANDLE token = nullptr;
-    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+    KernelHandle token;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()));
     BYTE buffer[512];
     DWORD size = 0;
-    ASSERT_TRUE(GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size));
-    CloseHandle(token);
+    ASSERT_TRUE(GetTokenInformation(token.get(), TokenUser, buffer, sizeof(buffer), &size));
     wchar_t* text = nullptr;
     ASSERT_TRUE(ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text));
+    LocalMem owner(text);
     std::string expected = Utf8(text);
-    LocalFree(text);
 
     EXPECT_EQ(Utf8(CurrentUserSidString()), expected);
     EXPECT_EQ(CurrentUserSidString().c_str(), CurrentUserSidString().c_str()) << "computed once";
