@@ -61,7 +61,7 @@ bool JoinRelativePath(const Str& dir, const wchar_t* relative, Str& out) {
     return out.Length() < MAX_PATH;
 }
 
-HMODULE FindBrandingModule(const Str& programDir, Str* foundPath) {
+Module FindBrandingModule(const Str& programDir, Str* foundPath) {
     static const wchar_t* const kCandidates[] = {
         L"Branding.dll",
         L"..\\modules\\Branding.dll",
@@ -72,13 +72,13 @@ HMODULE FindBrandingModule(const Str& programDir, Str* foundPath) {
     for (const wchar_t* candidate : kCandidates) {
         if (!JoinRelativePath(programDir, candidate, path)) continue;
         // As a data file: no code of the module runs, only its resources are read.
-        HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        Module module(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
         if (module) {
             if (foundPath) *foundPath = path;
             return module;
         }
     }
-    return nullptr;
+    return Module();
 }
 
 bool LoadBrandingModule() {
@@ -90,7 +90,8 @@ bool LoadBrandingModule() {
             Str dir(program, n);
             ptrdiff_t slash = dir.FindLast(L'\\');
             dir.SetLength(slash >= 0 ? static_cast<size_t>(slash) + 1 : 0);
-            g_module = FindBrandingModule(dir);
+            // Loaded for the rest of the process.
+            g_module = FindBrandingModule(dir).release();
         }
     }
     if (!g_module) SetLastError(ERROR_MOD_NOT_FOUND);

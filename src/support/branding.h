@@ -4,6 +4,7 @@
 // then gives an empty text.
 #pragma once
 
+#include "support/handles.h"
 #include "support/str.h"
 
 namespace scancap {
@@ -25,8 +26,8 @@ Str LoadBrandingText(UINT id);
 // The search behind LoadBrandingModule, from a folder that ends with "\":
 // "Branding.dll" there, then in "..\modules", "..\..\modules" and
 // "..\..\..\modules". Loads the first it finds as a data file and returns it
-// (null when none loads); `foundPath` receives its path.
-HMODULE FindBrandingModule(const Str& programDir, Str* foundPath = nullptr);
+// (empty when none loads); `foundPath` receives its path.
+Module FindBrandingModule(const Str& programDir, Str* foundPath = nullptr);
 
 // The reads behind LoadBrandingString and LoadBrandingText, from `module`.
 Str BrandingString(HMODULE module, UINT id);

@@ -63,12 +63,11 @@ protected:
         Str programDir = dir_ / relative;
         programDir += L"\\";
         Str path;
-        HMODULE module = FindBrandingModule(programDir, &path);
+        Module module = FindBrandingModule(programDir, &path);
         if (!module) return "<none>";
         Str name;
-        EXPECT_TRUE(name.LoadResourceString(module, kBrandingProductName));
+        EXPECT_TRUE(name.LoadResourceString(module.get(), kBrandingProductName));
         EXPECT_EQ(Utf8(name), "Vendrix Studio");
-        FreeLibrary(module);
         std::string found = Utf8(path);
         std::string root = Utf8(dir_.Path());
         if (found.compare(0, root.size(), root) != 0) return found;
@@ -111,8 +110,9 @@ TEST_F(BrandingSearchTest, AFileThatIsNoModuleIsPassedOver) {
 TEST_F(BrandingSearchTest, ResourcesOfTheModule) {
     PlaceModule(L"bin\\Branding.dll");
     Str programDir = dir_ / L"bin\\";
-    HMODULE module = FindBrandingModule(programDir);
-    ASSERT_NE(module, nullptr);
+    Module owner = FindBrandingModule(programDir);
+    ASSERT_TRUE(owner);
+    HMODULE module = owner.get();
     EXPECT_EQ(Utf8(BrandingString(module, kBrandingProductName)), "Vendrix Studio");
     EXPECT_EQ(Utf8(BrandingString(module, kBrandingSampleFlag)), "1");
     EXPECT_TRUE(BrandingString(module, 12002).IsEmpty());
@@ -127,7 +127,6 @@ TEST_F(BrandingSearchTest, ResourcesOfTheModule) {
     EXPECT_EQ(Utf8(BrandingText(module, kBrandingBuildTemplate)), expected);
     EXPECT_TRUE(BrandingText(module, 12103).IsEmpty());
     EXPECT_TRUE(BrandingText(module, kBrandingProductName).IsEmpty()) << "a string is no TEXT resource";
-    FreeLibrary(module);
 }
 
 // Test programs run from the build tree, where no module lies beside them or
@@ -165,9 +164,7 @@ TEST(BrandingModuleTest, SearchOnceChild) {
     EXPECT_TRUE(LoadBrandingString(kBrandingProductName).IsEmpty());
     EXPECT_TRUE(LoadBrandingText(kBrandingBuildTemplate).IsEmpty());
     // A fresh search would have found it.
-    HMODULE found = FindBrandingModule(dir);
-    EXPECT_NE(found, nullptr);
-    if (found) FreeLibrary(found);
+    EXPECT_TRUE(FindBrandingModule(dir));
 }
 
 TEST(BrandingModuleTest, SearchIsMadeOnce) {
