@@ -179,7 +179,7 @@ grep -q '^Drive c, Serial=' "$work/out" || fail "one folder base: no Drive line 
 
 run "$exe" 'C:\cli-e2e\foo.snapshot' -Foo
 expect_rc "unknown word is a directory base" 1
-expect_contains "unknown word is a directory base" "$work/err" "Cannot access directory"
+error_text 'Cannot access directory -Foo' | expect_bytes "unknown word is a directory base" "$work/err"
 
 # The default bases: the drive, both machine hives and, in place of the
 # user's own keys below HKEY_USERS, HKEY_CURRENT_USER. The progress thread
