@@ -12,54 +12,56 @@
 namespace scancap {
 namespace {
 
+using testing::ReadFileBytes;
 using testing::TempDir;
 using testing::Utf8;
+
+template <class F>
+std::string Fatal(F&& run) {
+    try {
+        run();
+    } catch (const Str& message) {
+        return Utf8(message);
+    }
+    return "no fatal error";
+}
 
 std::string Compose(const wchar_t* text, const wchar_t* installDir) {
     return Utf8(ComposeBuildScript(Str(text), Str(installDir)));
 }
 
-TEST(BuildScript, TargetDirLineGetsTheBinFolderAndKeepsItsLineBreak) {
+TEST(BuildScript, ComposedText) {
     InitFolderMacros();
-    EXPECT_EQ(Compose(L"@echo off\r\nset TARGET_DIR=\r\nmkdir \"%TARGET_DIR%\"\r\n", L"C:\\Tools"),
-              "@echo off\r\nset TARGET_DIR=%PROJECT_DIR%\\bin\r\n\r\nmkdir \"%TARGET_DIR%\"\r\n");
-    // Only the first occurrence; text after it on the same line moves to the next line.
-    EXPECT_EQ(Compose(L"TARGET_DIR=old\nTARGET_DIR=\n", L"C:\\Tools"),
-              "TARGET_DIR=%PROJECT_DIR%\\bin\r\nold\nTARGET_DIR=\n");
-}
+    struct Case {
+        const wchar_t* text;
+        const wchar_t* installDir;
+        const char* expected;
+    } cases[] = {
+        {L"@echo off\r\nset TARGET_DIR=\r\nmkdir \"%TARGET_DIR%\"\r\n", L"C:\\Tools",
+         "@echo off\r\nset TARGET_DIR=%PROJECT_DIR%\\bin\r\n\r\nmkdir \"%TARGET_DIR%\"\r\n"},
+        // Only the first occurrence; text after it on the same line moves to the next line.
+        {L"TARGET_DIR=old\nTARGET_DIR=\n", L"C:\\Tools", "TARGET_DIR=%PROJECT_DIR%\\bin\r\nold\nTARGET_DIR=\n"},
+        {L"\"%INSTALLDIR%\\b.exe\" %INSTALLDIR%%INSTALLDIR%\r\nset TARGET_DIR=\r\n", L"D:\\Kit",
+         "\"D:\\Kit\\b.exe\" D:\\KitD:\\Kit\r\nset TARGET_DIR=%PROJECT_DIR%\\bin\r\n\r\n"},
+        // A macro that a replacement forms with the text around it is
+        // replaced as well: "%INSTALL" + "D" + "IR%" reads "%INSTALLDIR%" again.
+        {L"%INSTALL%INSTALLDIR%IR% TARGET_DIR=", L"D", "D TARGET_DIR=%PROJECT_DIR%\\bin\r\n"},
+        {L"x%INSTALLDIR%INSTALLDIR% TARGET_DIR=", L"%", "x% TARGET_DIR=%PROJECT_DIR%\\bin\r\n"},
+        // An installation directory that itself holds the macro is inserted once.
+        {L"%INSTALLDIR%;TARGET_DIR=", L"X\\%INSTALLDIR%", "X\\%INSTALLDIR%;TARGET_DIR=%PROJECT_DIR%\\bin\r\n"},
+        // Decoded first: "#" escapes and drive macros become machine text;
+        // unknown %tokens% stay.
+        {L"#41 %drive_q%\\x %PROJECT_DIR% TARGET_DIR=", L"C:\\T",
+         "A q:\\x %PROJECT_DIR% TARGET_DIR=%PROJECT_DIR%\\bin\r\n"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Compose(c.text, c.installDir), c.expected) << Utf8(c.text);
 
-TEST(BuildScript, InstallDirIsReplacedEverywhere) {
-    InitFolderMacros();
-    EXPECT_EQ(Compose(L"\"%INSTALLDIR%\\b.exe\" %INSTALLDIR%%INSTALLDIR%\r\nset TARGET_DIR=\r\n", L"D:\\Kit"),
-              "\"D:\\Kit\\b.exe\" D:\\KitD:\\Kit\r\nset TARGET_DIR=%PROJECT_DIR%\\bin\r\n\r\n");
-    // A macro that a replacement forms with the text around it is replaced
-    // as well: "%INSTALL" + "D" + "IR%" reads "%INSTALLDIR%" again.
-    EXPECT_EQ(Compose(L"%INSTALL%INSTALLDIR%IR% TARGET_DIR=", L"D"), "D TARGET_DIR=%PROJECT_DIR%\\bin\r\n");
-    EXPECT_EQ(Compose(L"x%INSTALLDIR%INSTALLDIR% TARGET_DIR=", L"%"), "x% TARGET_DIR=%PROJECT_DIR%\\bin\r\n");
     // A directory that keeps forming the macro with its neighbours does not
     // make the replacement run forever.
     std::string endless = Compose(L"%INSTALL%INSTALLDIR% TARGET_DIR=", L"DIR%DIR%%INSTALL%INSTALL");
     EXPECT_NE(endless.find("TARGET_DIR=%PROJECT_DIR%\\bin\r\n"), std::string::npos);
-    // An installation directory that itself holds the macro is inserted once.
-    EXPECT_EQ(Compose(L"%INSTALLDIR%;TARGET_DIR=", L"X\\%INSTALLDIR%"),
-              "X\\%INSTALLDIR%;TARGET_DIR=%PROJECT_DIR%\\bin\r\n");
-}
 
-TEST(BuildScript, TemplateIsDecodedFirst) {
-    InitFolderMacros();
-    // "#" escapes and drive macros become machine text; unknown %tokens% stay.
-    EXPECT_EQ(Compose(L"#41 %drive_q%\\x %PROJECT_DIR% TARGET_DIR=", L"C:\\T"),
-              "A q:\\x %PROJECT_DIR% TARGET_DIR=%PROJECT_DIR%\\bin\r\n");
-}
-
-TEST(BuildScript, MissingTargetDirIsFatal) {
-    InitFolderMacros();
-    try {
-        ComposeBuildScript(Str(L"@echo off\r\nset TARGET=\r\n"), Str(L"C:\\T"));
-        FAIL() << "no fatal error";
-    } catch (const Str& message) {
-        EXPECT_EQ(Utf8(message), "Could not locate TARGET_DIR");
-    }
+    EXPECT_EQ(Fatal([] { Compose(L"@echo off\r\nset TARGET=\r\n", L"C:\\T"); }), "Could not locate TARGET_DIR");
 }
 
 TEST(BuildScript, InstallationDirectoryFromVxOriginOrTheProgram) {
@@ -75,15 +77,16 @@ TEST(BuildScript, InstallationDirectoryFromVxOriginOrTheProgram) {
 
 TEST(BuildScript, WritesTheScriptAsEightBitTextWithoutTerminator) {
     InitFolderMacros();
-    TempDir origin;
+    TempDir origin, dir;
     SetEnvironmentVariableW(L"VX_ORIGIN", (origin / L"tool.exe").c_str());
-    TempDir dir;
     WriteBuildScriptText(dir.Path(), Str(L"@echo off\r\nset TARGET_DIR=\r\n\"%INSTALLDIR%\\b.exe\" \x00e9\r\n"));
     SetEnvironmentVariableW(L"VX_ORIGIN", nullptr);
-
     // The ANSI code page of the prefix is 1252: one byte for the e-acute.
-    EXPECT_EQ(testing::ReadFileBytes(dir / L"build.bat"),
+    EXPECT_EQ(ReadFileBytes(dir / L"build.bat"),
               "@echo off\r\nset TARGET_DIR=%PROJECT_DIR%\\bin\r\n\r\n\"" + Utf8(origin.Path()) + "\\b.exe\" \xE9\r\n");
+
+    EXPECT_EQ(Fatal([&] { WriteBuildScriptText(dir / L"missing", Str(L"TARGET_DIR=")); }),
+              "Could not create build script, error 3");
 }
 
 // The build-script template of the branding module as built for the
@@ -97,11 +100,10 @@ TEST(BuildScript, ShippedTemplateMakesAScript) {
     HGLOBAL loaded = LoadResource(module.get(), resource);
     ASSERT_NE(loaded, nullptr);
     Str templateText(static_cast<const char*>(LockResource(loaded)), SizeofResource(module.get(), resource));
-    ASSERT_GE(templateText.Find(L"TARGET_DIR="), 0);
 
     TempDir dir;
     WriteBuildScriptText(dir.Path(), templateText);
-    std::string script = testing::ReadFileBytes(dir / L"build.bat");
+    std::string script = ReadFileBytes(dir / L"build.bat");
     EXPECT_NE(script.find("TARGET_DIR=%PROJECT_DIR%\\bin\r\n"), std::string::npos);
     EXPECT_EQ(script.find("%INSTALLDIR%"), std::string::npos);
     EXPECT_EQ(script.find('\0'), std::string::npos);
@@ -112,24 +114,8 @@ TEST(BuildScript, ShippedTemplateMakesAScript) {
 TEST(BuildScript, MissingBrandingModuleIsFatal) {
     ASSERT_FALSE(LoadBrandingModule());
     TempDir dir;
-    try {
-        WriteBuildScript(dir.Path());
-        FAIL() << "no fatal error";
-    } catch (const Str& message) {
-        EXPECT_EQ(Utf8(message), "Could not load build script template");
-    }
+    EXPECT_EQ(Fatal([&] { WriteBuildScript(dir.Path()); }), "Could not load build script template");
     EXPECT_EQ(GetFileAttributesW((dir / L"build.bat").c_str()), INVALID_FILE_ATTRIBUTES);
-}
-
-TEST(BuildScript, UncreatableScriptIsFatalWithTheErrorNumber) {
-    InitFolderMacros();
-    TempDir dir;
-    try {
-        WriteBuildScriptText(dir / L"missing", Str(L"TARGET_DIR="));
-        FAIL() << "no fatal error";
-    } catch (const Str& message) {
-        EXPECT_EQ(Utf8(message), "Could not create build script, error 3");
-    }
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 // top-level macro folders.
 #include "project/file_test_support.h"
 #include "project/file_tree.h"
-#include "snapshot/long_path.h"
 #include "project/overrides.h"
+#include "snapshot/long_path.h"
 
 #include "common/testing.h"
 #include "support/handles.h"
@@ -20,28 +20,26 @@ const std::string kFullText = "[Isolation]\r\nDirectoryIsolationMode=Full\r\n";
 const std::string kWriteCopyText = "[Isolation]\r\nDirectoryIsolationMode=WriteCopy\r\n";
 const std::string kMergedText = "[Isolation]\r\nDirectoryIsolationMode=Merged\r\n";
 
-struct Times {
-    FILETIME created, accessed, written;
-};
-
-Times ReadTimes(const Str& path) {
-    Times t{};
-    FileHandle h(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    EXPECT_TRUE(h) << Utf8(path);
-    if (h) GetFileTime(h.get(), &t.created, &t.accessed, &t.written);
-    return t;
+FileHandle OpenForTimes(const Str& path, DWORD access) {
+    return FileHandle(CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
 void SetTimes(const Str& path, uint64_t created, uint64_t accessed, uint64_t written) {
-    FileHandle h(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    ASSERT_TRUE(h) << Utf8(path);
+    FileHandle h = OpenForTimes(path, FILE_WRITE_ATTRIBUTES);
     FILETIME c = ToFileTime(created), a = ToFileTime(accessed), w = ToFileTime(written);
-    ASSERT_TRUE(SetFileTime(h.get(), &c, &a, &w));
+    ASSERT_TRUE(h && SetFileTime(h.get(), &c, &a, &w)) << Utf8(path);
 }
 
-bool SameTime(const FILETIME& a, const FILETIME& b) { return CompareFileTime(&a, &b) == 0; }
+// Creation, last-access and last-write time.
+std::vector<uint64_t> Times(const Str& path) {
+    FILETIME t[3] = {};
+    FileHandle h = OpenForTimes(path, FILE_READ_ATTRIBUTES);
+    EXPECT_TRUE(h && GetFileTime(h.get(), &t[0], &t[1], &t[2])) << Utf8(path);
+    std::vector<uint64_t> times;
+    for (const FILETIME& f : t) times.push_back((uint64_t(f.dwHighDateTime) << 32) | f.dwLowDateTime);
+    return times;
+}
 
 bool Exists(const Str& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -53,17 +51,13 @@ protected:
         ASSERT_TRUE(CreateDirectoryW(machine_.c_str(), nullptr));
     }
 
-    Str Machine(const wchar_t* relative) const {
-        Str p(machine_);
-        p += L"\\";
-        p += relative;
-        return p;
-    }
+    Str Machine(const wchar_t* relative) const { return machine_ + L"\\" + relative; }
     Str Project(const Str& machinePath) const {
         Str out, scratch;
         ProjectPath(output_, machinePath, out, scratch);
         return out;
     }
+    Str Attributes(const wchar_t* relative) const { return Project(Machine(relative)) + L"\\##Attributes.ini"; }
     void MakeDir(const wchar_t* relative) { ASSERT_TRUE(CreateDirectoryW(Machine(relative).c_str(), nullptr)); }
     void MakeFile(const wchar_t* relative, const std::string& bytes) { WriteFileBytes(Machine(relative), bytes); }
 
@@ -77,6 +71,14 @@ protected:
         RunFilePass(*post_, pre, output_);
         return capture.Finish();
     }
+    std::string GenerateFatal() {
+        try {
+            Generate();
+        } catch (const Str& message) {
+            return Utf8(message);
+        }
+        return "no fatal error";
+    }
 
     OptionsScope options_;
     TempDir dir_;
@@ -85,15 +87,22 @@ protected:
     std::unique_ptr<SnapshotStore> post_ = std::make_unique<SnapshotStore>();
 };
 
-TEST_F(FileTree, ProjectPathsUseDriveMacrosAndNeverDoubleTheSeparator) {
+TEST(ProjectPath, DriveMacrosAndNoDoubledSeparator) {
+    struct Case {
+        const wchar_t* outputDir;
+        const wchar_t* machinePath;
+        const char* expected;
+    } cases[] = {
+        {L"C:\\Out", L"D:\\Data\\x.txt", "C:\\Out\\%drive_D%\\Data\\x.txt"},
+        {L"C:\\Out\\", L"D:\\Data\\x.txt", "C:\\Out\\%drive_D%\\Data\\x.txt"},
+        // No macro applies to a share: the path is taken as it stands.
+        {L"C:\\Out", L"\\\\server\\share\\x", "C:\\Out\\\\\\server\\share\\x"},
+    };
     Str out, scratch;
-    ProjectPath(Str(L"C:\\Out"), Str(L"D:\\Data\\x.txt"), out, scratch);
-    EXPECT_EQ(Utf8(out), "C:\\Out\\%drive_D%\\Data\\x.txt");
-    ProjectPath(Str(L"C:\\Out\\"), Str(L"D:\\Data\\x.txt"), out, scratch);
-    EXPECT_EQ(Utf8(out), "C:\\Out\\%drive_D%\\Data\\x.txt");
-    // No macro applies to a share: the path is taken as it stands.
-    ProjectPath(Str(L"C:\\Out"), Str(L"\\\\server\\share\\x"), out, scratch);
-    EXPECT_EQ(Utf8(out), "C:\\Out\\\\\\server\\share\\x");
+    for (const Case& c : cases) {
+        ProjectPath(Str(c.outputDir), Str(c.machinePath), out, scratch);
+        EXPECT_EQ(Utf8(out), c.expected);
+    }
 }
 
 TEST_F(FileTree, CreatedFilesAreCopiedWithTheirTimesAndAVisibleAttributeWord) {
@@ -103,19 +112,13 @@ TEST_F(FileTree, CreatedFilesAreCopiedWithTheirTimesAndAVisibleAttributeWord) {
     ASSERT_TRUE(SetFileAttributesW(Machine(L"hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN));
     ASSERT_TRUE(SetFileAttributesW(Machine(L"plain.txt").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
 
-    std::string out = Generate();
+    EXPECT_EQ(Generate(), "Copying " + Utf8(Machine(L"hidden.txt")) + "\nCopying " + Utf8(Machine(L"plain.txt")) + "\n");
 
     // Times first: reading the files would move their last-access times.
-    Str copy = Project(Machine(L"hidden.txt"));
-    Times source = ReadTimes(Machine(L"hidden.txt"));
-    Times t = ReadTimes(copy);
-    EXPECT_TRUE(SameTime(t.written, source.written));
-    EXPECT_TRUE(SameTime(t.accessed, source.accessed));
-    EXPECT_TRUE(SameTime(t.created, source.created));
-    EXPECT_TRUE(SameTime(source.written, ToFileTime(0x01d2000000000000ull)));
-
-    EXPECT_EQ(out, "Copying " + Utf8(Machine(L"hidden.txt")) + "\nCopying " + Utf8(Machine(L"plain.txt")) + "\n");
-    EXPECT_EQ(ReadFileBytes(copy), "secret");
+    std::vector<uint64_t> source = Times(Machine(L"hidden.txt"));
+    EXPECT_EQ(source[2], 0x01d2000000000000ull);
+    EXPECT_EQ(Times(Project(Machine(L"hidden.txt"))), source);
+    EXPECT_EQ(ReadFileBytes(Project(Machine(L"hidden.txt"))), "secret");
     for (const wchar_t* name : {L"hidden.txt", L"plain.txt"}) {
         DWORD machine = GetFileAttributesW(Machine(name).c_str());
         ASSERT_TRUE(machine & FILE_ATTRIBUTE_HIDDEN) << Utf8(name);
@@ -136,8 +139,7 @@ TEST_F(FileTree, AReadOnlyCopyOfAnEarlierRunIsReplaced) {
     ASSERT_TRUE(SetFileAttributesW(Machine(L"app.dll").c_str(), FILE_ATTRIBUTE_NORMAL));
     MakeFile(L"app.dll", "version 2");
     post_ = std::make_unique<SnapshotStore>();
-    std::string out = Generate();
-    EXPECT_EQ(out, "Copying " + Utf8(Machine(L"app.dll")) + "\n");
+    EXPECT_EQ(Generate(), "Copying " + Utf8(Machine(L"app.dll")) + "\n");
     EXPECT_EQ(ReadFileBytes(copy), "version 2");
 }
 
@@ -148,20 +150,16 @@ TEST_F(FileTree, AFileThatCannotBeCopiedIsOnlyWarnedAbout) {
     ASSERT_TRUE(DeleteFileW(Machine(L"a.txt").c_str()));
     SnapshotStore pre;
     BuildStore(pre, {});
-    std::string expected = "Copying " + Utf8(Machine(L"a.txt")) + "\nWarning: Could not copy file " +
-                           Utf8(Machine(L"a.txt")) + " -> " + Utf8(Project(Machine(L"a.txt"))) + "\nCopying " +
-                           Utf8(Machine(L"b.txt")) + "\n";
-    {
+    for (bool quiet : {false, true}) {
+        Options().quiet = quiet;
         StdoutCapture capture;
         RunFilePass(*post_, pre, output_);
-        EXPECT_EQ(capture.Finish(), expected);
+        EXPECT_EQ(capture.Finish(), quiet ? ""
+                                          : "Copying " + Utf8(Machine(L"a.txt")) + "\nWarning: Could not copy file " +
+                                                Utf8(Machine(L"a.txt")) + " -> " + Utf8(Project(Machine(L"a.txt"))) +
+                                                "\nCopying " + Utf8(Machine(L"b.txt")) + "\n");
+        EXPECT_EQ(ReadFileBytes(Project(Machine(L"b.txt"))), "b");
     }
-    EXPECT_EQ(ReadFileBytes(Project(Machine(L"b.txt"))), "b");
-
-    Options().quiet = true;
-    StdoutCapture capture;
-    RunFilePass(*post_, pre, output_);
-    EXPECT_EQ(capture.Finish(), "");
 }
 
 TEST_F(FileTree, CreatedDirectoriesGetExactAttributeFilesAndKeepTheirTimes) {
@@ -173,20 +171,20 @@ TEST_F(FileTree, CreatedDirectoriesGetExactAttributeFilesAndKeepTheirTimes) {
     SetTimes(Machine(L"Full"), 0x01d1000000000000ull, 0x01d1000000000000ull, 0x01d1100000000000ull);
     SetFileOverride(*post_, Machine(L"Forced"), kFileWriteCopy);
     options_.Lists().forcedWriteCopy.insert(FakeExcludeList::Upper(Machine(L"Listed").c_str()));
-    Times full = ReadTimes(Machine(L"Full"));
+    std::vector<uint64_t> full = Times(Machine(L"Full"));
 
     Generate();
 
-    EXPECT_EQ(ReadFileBytes(Project(Machine(L"Full")) + L"\\##Attributes.ini"), kFullText);
-    EXPECT_EQ(ReadFileBytes(Project(Machine(L"Forced")) + L"\\##Attributes.ini"), kWriteCopyText);
-    EXPECT_EQ(ReadFileBytes(Project(Machine(L"Listed")) + L"\\##Attributes.ini"), kWriteCopyText);
+    EXPECT_EQ(ReadFileBytes(Attributes(L"Full")), kFullText);
+    EXPECT_EQ(ReadFileBytes(Attributes(L"Forced")), kWriteCopyText);
+    EXPECT_EQ(ReadFileBytes(Attributes(L"Listed")), kWriteCopyText);
     // The forcing of the list is exact: the subdirectory is Full.
-    EXPECT_EQ(ReadFileBytes(Project(Machine(L"Listed\\Sub")) + L"\\##Attributes.ini"), kFullText);
+    EXPECT_EQ(ReadFileBytes(Attributes(L"Listed\\Sub")), kFullText);
     // The copy and the attribute file were written into the directory after
     // it was made; its times are the machine's all the same.
-    Times t = ReadTimes(Project(Machine(L"Full")));
-    EXPECT_TRUE(SameTime(t.written, full.written));
-    EXPECT_TRUE(SameTime(t.created, full.created));
+    std::vector<uint64_t> copy = Times(Project(Machine(L"Full")));
+    EXPECT_EQ(copy[0], full[0]);
+    EXPECT_EQ(copy[2], full[2]);
 }
 
 TEST_F(FileTree, ParentsMadeForAChangedFileTakeTheirMachineTimes) {
@@ -197,50 +195,37 @@ TEST_F(FileTree, ParentsMadeForAChangedFileTakeTheirMachineTimes) {
     old.name = L"Old";
     old.children.clear();
     Node root = NodeFromDisk(machine_);
-    root.children.clear();
-    root.children.push_back(old);
-    Times machine = ReadTimes(Machine(L"Old"));
+    root.children = {old};
 
     Generate({root});
 
-    Str project = Project(Machine(L"Old"));
-    EXPECT_EQ(ReadFileBytes(project + L"\\new.txt"), "n");
+    EXPECT_EQ(ReadFileBytes(Project(Machine(L"Old\\new.txt"))), "n");
     // Not created by the pass, so no attribute file of its own.
-    EXPECT_FALSE(Exists(project + L"\\##Attributes.ini"));
-    EXPECT_TRUE(SameTime(ReadTimes(project).written, machine.written));
+    EXPECT_FALSE(Exists(Attributes(L"Old")));
+    EXPECT_EQ(Times(Project(Machine(L"Old")))[2], 0x01d1200000000000ull);
 }
 
-TEST_F(FileTree, AnOutputDirectoryThatIsAFileStopsTheRun) {
-    MakeDir(L"D");
-    WriteFileBytes(output_, "not a directory");
-    try {
-        Generate();
-        FAIL() << "no fatal error";
-    } catch (const Str& message) {
-        EXPECT_EQ(Utf8(message), "Could not create directory: " + Utf8(Project(Machine(L"D"))));
-    }
-}
-
-TEST_F(FileTree, AnAttributeFileThatCannotBeCreatedStopsTheRun) {
+TEST_F(FileTree, DirectoriesThatCannotBeMadeStopTheRun) {
     MakeDir(L"D");
     Str project = Project(Machine(L"D"));
     ASSERT_TRUE(CreateDirectoryTree(project + L"\\##Attributes.ini"));
-    try {
-        Generate();
-        FAIL() << "no fatal error";
-    } catch (const Str& message) {
-        EXPECT_EQ(Utf8(message), "Unable to create file \\\\?\\" + Utf8(project) + "\\##Attributes.ini");
-    }
+    EXPECT_EQ(GenerateFatal(), "Unable to create file \\\\?\\" + Utf8(project) + "\\##Attributes.ini");
+
+    // An output directory that is a file.
+    post_ = std::make_unique<SnapshotStore>();
+    output_ = dir_ / L"file";
+    WriteFileBytes(output_, "not a directory");
+    EXPECT_EQ(GenerateFatal(), "Could not create directory: " + Utf8(Project(Machine(L"D"))));
 }
 
 TEST_F(FileTree, TopLevelFoldersGetTheirModesAndMergedFoldersLoseDeeperAttributeFiles) {
     ASSERT_TRUE(CreateDirectoryTree(output_ + L"\\%Personal%\\Sub\\Deeper"));
     ASSERT_TRUE(CreateDirectoryTree(output_ + L"\\%SystemSystem%\\spool\\drivers"));
     ASSERT_TRUE(CreateDirectoryTree(output_ + L"\\%AppData%\\Vendor"));
-    WriteFileBytes(output_ + L"\\%Personal%\\Sub\\##Attributes.ini", kFullText);
-    WriteFileBytes(output_ + L"\\%Personal%\\Sub\\Deeper\\##Attributes.ini", kFullText);
+    const wchar_t* removed[] = {L"\\%Personal%\\Sub\\##Attributes.ini", L"\\%Personal%\\Sub\\Deeper\\##Attributes.ini",
+                                L"\\%SystemSystem%\\spool\\drivers\\##attributes.INI"};
+    for (const wchar_t* file : removed) WriteFileBytes(output_ + file, kFullText);
     WriteFileBytes(output_ + L"\\%Personal%\\Sub\\keep.txt", "k");
-    WriteFileBytes(output_ + L"\\%SystemSystem%\\spool\\drivers\\##attributes.INI", kFullText);
     WriteFileBytes(output_ + L"\\%AppData%\\##Attributes.ini", kFullText);
     WriteFileBytes(output_ + L"\\%AppData%\\Vendor\\##Attributes.ini", kFullText);
 
@@ -248,17 +233,11 @@ TEST_F(FileTree, TopLevelFoldersGetTheirModesAndMergedFoldersLoseDeeperAttribute
 
     for (const wchar_t* name : {L"%AppData%", L"%Local AppData%", L"%Common AppData%", L"%SystemRoot%",
                                 L"%SystemSystem%", L"%ProgramFilesDir%", L"%ProgramFilesDir(x64)%",
-                                L"%SystemSystem(x64)%", L"%Program Files Common%"}) {
-        Str file = output_ + L"\\" + Str(name) + L"\\##Attributes.ini";
-        EXPECT_EQ(ReadFileBytes(file), kWriteCopyText) << Utf8(file);
-    }
-    for (const wchar_t* name : {L"%Personal%", L"%Desktop%", L"%SystemSystem%\\spool", L"%SystemSystem(x64)%\\spool"}) {
-        Str file = output_ + L"\\" + Str(name) + L"\\##Attributes.ini";
-        EXPECT_EQ(ReadFileBytes(file), kMergedText) << Utf8(file);
-    }
-    EXPECT_FALSE(Exists(output_ + L"\\%Personal%\\Sub\\##Attributes.ini"));
-    EXPECT_FALSE(Exists(output_ + L"\\%Personal%\\Sub\\Deeper\\##Attributes.ini"));
-    EXPECT_FALSE(Exists(output_ + L"\\%SystemSystem%\\spool\\drivers\\##attributes.INI"));
+                                L"%SystemSystem(x64)%", L"%Program Files Common%"})
+        EXPECT_EQ(ReadFileBytes(output_ + L"\\" + name + L"\\##Attributes.ini"), kWriteCopyText) << Utf8(name);
+    for (const wchar_t* name : {L"%Personal%", L"%Desktop%", L"%SystemSystem%\\spool", L"%SystemSystem(x64)%\\spool"})
+        EXPECT_EQ(ReadFileBytes(output_ + L"\\" + name + L"\\##Attributes.ini"), kMergedText) << Utf8(name);
+    for (const wchar_t* file : removed) EXPECT_FALSE(Exists(output_ + file)) << Utf8(file);
     EXPECT_EQ(ReadFileBytes(output_ + L"\\%Personal%\\Sub\\keep.txt"), "k");
     // Below the WriteCopy folders nothing is touched.
     EXPECT_EQ(ReadFileBytes(output_ + L"\\%AppData%\\Vendor\\##Attributes.ini"), kFullText);

@@ -10,8 +10,10 @@
 namespace scancap {
 namespace {
 
+using testing::ReadFileBytes;
 using testing::TempDir;
 using testing::Utf8;
+using testing::WriteFileBytes;
 
 std::string Utf16Le(const std::wstring& text) {
     std::string bytes;
@@ -22,22 +24,7 @@ std::string Utf16Le(const std::wstring& text) {
     return bytes;
 }
 
-std::wstring FromUtf16Le(const std::string& bytes, size_t from) {
-    std::wstring text;
-    for (size_t i = from; i + 1 < bytes.size(); i += 2) {
-        text.push_back(static_cast<wchar_t>(static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8)));
-    }
-    return text;
-}
-
 std::string U8(const std::wstring& s) { return Utf8(s.c_str(), s.size()); }
-
-Str Join(const Str& dir, const wchar_t* relative) {
-    Str path(dir);
-    path.Append(L"\\", 1);
-    path.Append(relative);
-    return path;
-}
 
 // The system's version as the kernel publishes it to every process in the
 // shared user page (NtMajorVersion at 0x26C, NtMinorVersion at 0x270), which
@@ -126,72 +113,69 @@ std::wstring ExpectedDefaultText(const wchar_t* name) {
            L"\r\n";
 }
 
-TEST(DefaultPackageSettings, ExactBytesForAFolderNamedMyApp) {
+class PackageIni : public ::testing::Test {
+protected:
+    Str Output(const wchar_t* name) {
+        Str output = dir / name;
+        EXPECT_TRUE(CreateDirectoryW(output.c_str(), nullptr));
+        return output;
+    }
+    Str Overview(const std::wstring& text) {
+        Str overview = dir / L"ProjectOverview.ini";
+        WriteFileBytes(overview, "\xFF\xFE" + Utf16Le(text));
+        return overview;
+    }
+    static Str In(const Str& folder, const wchar_t* relative) {
+        Str path(folder);
+        path.Append(L"\\", 1);
+        path.Append(relative);
+        return path;
+    }
+    // "key=value" lines of one section, or the section names when section is
+    // null, in file order.
+    static std::vector<std::string> Profile(const Str& file, const wchar_t* section = nullptr) {
+        std::vector<wchar_t> buffer(32768);
+        DWORD size = static_cast<DWORD>(buffer.size());
+        DWORD n = section ? GetPrivateProfileSectionW(section, buffer.data(), size, file.c_str())
+                          : GetPrivateProfileSectionNamesW(buffer.data(), size, file.c_str());
+        std::vector<std::string> lines;
+        for (size_t i = 0; i < n && buffer[i]; i += wcslen(buffer.data() + i) + 1)
+            lines.push_back(Utf8(buffer.data() + i));
+        return lines;
+    }
+    template <class F>
+    static std::string Fatal(F&& run) {
+        try {
+            run();
+        } catch (const Str& message) {
+            return Utf8(message);
+        }
+        return "no fatal error";
+    }
+
     TempDir dir;
-    Str output = dir / L"MyApp";
-    ASSERT_TRUE(CreateDirectoryW(output.c_str(), nullptr));
+};
+
+TEST_F(PackageIni, DefaultTextExactBytesNamedAfterTheFullPath) {
+    Str output = Output(L"MyApp");
     WriteDefaultPackageSettings(output);
+    std::string bytes = ReadFileBytes(In(output, L"Package.ini"));
+    EXPECT_EQ(bytes, "\xFF\xFE" + Utf16Le(ExpectedDefaultText(L"MyApp")));
 
-    std::string bytes = testing::ReadFileBytes(Join(output, L"Package.ini"));
-    ASSERT_GE(bytes.size(), 2u);
-    EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
-    EXPECT_EQ(bytes.size() % 2, 0u);
-    EXPECT_EQ(U8(FromUtf16Le(bytes, 2)), U8(ExpectedDefaultText(L"MyApp")));
-}
-
-TEST(DefaultPackageSettings, NameComesFromTheFullPath) {
-    TempDir dir;
-    Str output = dir / L"Other";
-    ASSERT_TRUE(CreateDirectoryW(output.c_str(), nullptr));
     // A relative spelling with "." and ".." still names the last folder.
-    Str spelled = output;
+    Str spelled = Output(L"Other");
     spelled.Append(L"\\.\\..\\Other\\.");
     EXPECT_EQ(U8(std::wstring(DefaultPackageSettingsText(spelled).c_str())), U8(ExpectedDefaultText(L"Other")));
-}
 
-TEST(DefaultPackageSettings, UnwritableTargetIsFatal) {
-    TempDir dir;
     Str missing = dir / L"missing";
-    try {
-        WriteDefaultPackageSettings(missing);
-        FAIL() << "no fatal error";
-    } catch (const Str& message) {
-        EXPECT_EQ(Utf8(message), "Could not open " + Utf8(missing) + "\\Package.ini for writing");
-    }
+    EXPECT_EQ(Fatal([&] { WriteDefaultPackageSettings(missing); }),
+              "Could not open " + Utf8(missing) + "\\Package.ini for writing");
 }
 
-// Keys of one section, "key=value" each, in file order.
-std::vector<std::string> SectionLines(const Str& file, const wchar_t* section) {
-    std::vector<wchar_t> buffer(32768);
-    DWORD n = GetPrivateProfileSectionW(section, buffer.data(), static_cast<DWORD>(buffer.size()), file.c_str());
-    std::vector<std::string> lines;
-    for (size_t i = 0; i < n && buffer[i];) {
-        std::wstring line(buffer.data() + i);
-        lines.push_back(U8(line));
-        i += line.size() + 1;
-    }
-    return lines;
-}
-
-std::vector<std::string> SectionNames(const Str& file) {
-    std::vector<wchar_t> buffer(32768);
-    DWORD n = GetPrivateProfileSectionNamesW(buffer.data(), static_cast<DWORD>(buffer.size()), file.c_str());
-    std::vector<std::string> names;
-    for (size_t i = 0; i < n && buffer[i];) {
-        std::wstring name(buffer.data() + i);
-        names.push_back(U8(name));
-        i += name.size() + 1;
-    }
-    return names;
-}
-
-TEST(OverviewSettings, OverviewOnlyKeysAndDisabledSectionsAreRemoved) {
-    TempDir dir;
-    Str output = dir / L"Project";
-    ASSERT_TRUE(CreateDirectoryW(output.c_str(), nullptr));
+TEST_F(PackageIni, OverviewOnlyKeysAndDisabledSectionsAreRemoved) {
+    Str output = Output(L"Project");
     Str quarvo = dir / L"quarvo-source.txt";
-    testing::WriteFileBytes(quarvo, "quarvo data");
-    Str overview = dir / L"ProjectOverview.ini";
+    WriteFileBytes(quarvo, "quarvo data");
     std::wstring text =
         L"[BuildOptions]\r\n"
         L"SuggestedName=App\r\n"
@@ -228,76 +212,52 @@ TEST(OverviewSettings, OverviewOnlyKeysAndDisabledSectionsAreRemoved) {
         L"PreSelected=1\r\n"
         L"IsBrowser=1\r\n"
         L"Shortcut=App\r\n";
-    testing::WriteFileBytes(overview, "\xFF\xFE" + Utf16Le(text));
+    Str overview = Overview(text);
 
     CopyOverviewSettings(output, overview, {Str(L"Flash")});
 
-    Str package = Join(output, L"Package.ini");
-    std::string bytes = testing::ReadFileBytes(package);
-    ASSERT_GE(bytes.size(), 2u);
-    EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");  // the overview's encoding is kept
-    EXPECT_EQ(SectionNames(package), (std::vector<std::string>{"BuildOptions", "Shared.exe", "App.exe", "Plain.exe"}));
-    EXPECT_EQ(SectionLines(package, L"BuildOptions"), std::vector<std::string>{"OutDir=bin"});
-    EXPECT_EQ(SectionLines(package, L"Shared.exe"),
+    Str package = In(output, L"Package.ini");
+    EXPECT_EQ(ReadFileBytes(package).substr(0, 2), "\xFF\xFE");  // the overview's encoding is kept
+    EXPECT_EQ(Profile(package), (std::vector<std::string>{"BuildOptions", "Shared.exe", "App.exe", "Plain.exe"}));
+    EXPECT_EQ(Profile(package, L"BuildOptions"), std::vector<std::string>{"OutDir=bin"});
+    EXPECT_EQ(Profile(package, L"Shared.exe"),
               (std::vector<std::string>{"Disabled=1", "Source=%ProgramFilesDir%\\App\\shared.exe"}));
-    EXPECT_EQ(SectionLines(package, L"App.exe"),
+    EXPECT_EQ(Profile(package, L"App.exe"),
               (std::vector<std::string>{"Disabled=0", "Source=%ProgramFilesDir%\\App\\app.exe"}));
-    EXPECT_EQ(SectionLines(package, L"Plain.exe"), (std::vector<std::string>{"Disabled=1", "Shortcut=App"}));
+    EXPECT_EQ(Profile(package, L"Plain.exe"), (std::vector<std::string>{"Disabled=1", "Shortcut=App"}));
 
-    EXPECT_EQ(testing::ReadFileBytes(Join(output, L"Quarvo.txt")), "quarvo data");
+    EXPECT_EQ(ReadFileBytes(In(output, L"Quarvo.txt")), "quarvo data");
     EXPECT_EQ(GetFileAttributesW(quarvo.c_str()), INVALID_FILE_ATTRIBUTES);
     // The overview itself is left as it was.
-    EXPECT_EQ(testing::ReadFileBytes(overview), "\xFF\xFE" + Utf16Le(text));
+    EXPECT_EQ(ReadFileBytes(overview), "\xFF\xFE" + Utf16Le(text));
 }
 
-TEST(OverviewSettings, ExistingQuarvoTargetIsNotReplaced) {
-    TempDir dir;
-    Str output = dir / L"Project";
-    ASSERT_TRUE(CreateDirectoryW(output.c_str(), nullptr));
+TEST_F(PackageIni, QuarvoTargetThatExistsOrAnEmptyKey) {
+    Str output = Output(L"Project");
     Str quarvo = dir / L"q.txt";
-    testing::WriteFileBytes(quarvo, "new");
-    testing::WriteFileBytes(Join(output, L"Quarvo.txt"), "old");
-    Str overview = dir / L"ProjectOverview.ini";
-    testing::WriteFileBytes(overview, "\xFF\xFE" + Utf16Le(L"[BuildOptions]\r\nQuarvo=" +
-                                                           std::wstring(quarvo.c_str()) + L"\r\nOutDir=bin\r\n"));
+    WriteFileBytes(quarvo, "new");
+    WriteFileBytes(In(output, L"Quarvo.txt"), "old");
+    CopyOverviewSettings(output, Overview(L"[BuildOptions]\r\nQuarvo=" + std::wstring(quarvo.c_str()) +
+                                          L"\r\nOutDir=bin\r\n"), {});
+    EXPECT_EQ(ReadFileBytes(In(output, L"Quarvo.txt")), "old");
+    EXPECT_EQ(ReadFileBytes(quarvo), "new");
+    EXPECT_EQ(Profile(In(output, L"Package.ini"), L"BuildOptions"), std::vector<std::string>{"OutDir=bin"});
 
-    CopyOverviewSettings(output, overview, {});
-
-    EXPECT_EQ(testing::ReadFileBytes(Join(output, L"Quarvo.txt")), "old");
-    EXPECT_EQ(testing::ReadFileBytes(quarvo), "new");
-    EXPECT_EQ(SectionLines(Join(output, L"Package.ini"), L"BuildOptions"), std::vector<std::string>{"OutDir=bin"});
-}
-
-TEST(OverviewSettings, EmptyQuarvoKeyStays) {
-    TempDir dir;
-    Str output = dir / L"Project";
-    ASSERT_TRUE(CreateDirectoryW(output.c_str(), nullptr));
-    Str overview = dir / L"ProjectOverview.ini";
-    testing::WriteFileBytes(overview, "\xFF\xFE" + Utf16Le(L"[BuildOptions]\r\nQuarvo=\r\nSuggestedName=App\r\nOutDir=bin\r\n"));
-
-    CopyOverviewSettings(output, overview, {});
-
-    EXPECT_EQ(SectionLines(Join(output, L"Package.ini"), L"BuildOptions"),
-              (std::vector<std::string>{"Quarvo=", "OutDir=bin"}));
-    EXPECT_EQ(GetFileAttributesW(Join(output, L"Quarvo.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+    Str other = Output(L"Other");
+    CopyOverviewSettings(other, Overview(L"[BuildOptions]\r\nQuarvo=\r\nSuggestedName=App\r\nOutDir=bin\r\n"), {});
+    EXPECT_EQ(Profile(In(other, L"Package.ini"), L"BuildOptions"), (std::vector<std::string>{"Quarvo=", "OutDir=bin"}));
+    EXPECT_EQ(GetFileAttributesW(In(other, L"Quarvo.txt").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 // Without a branding module (none lies near this test program) the run ends
 // at build.bat, after Package.ini and the top-level attribute files.
-TEST(PackageSettings, WritesPackageIniAndAttributesBeforeTheBuildScript) {
-    TempDir dir;
-    Str output = dir / L"Whole";
-    ASSERT_TRUE(CreateDirectoryW(output.c_str(), nullptr));
-    try {
-        WritePackageSettings(output, Str(), {});
-        FAIL() << "no fatal error";
-    } catch (const Str& message) {
-        EXPECT_EQ(Utf8(message), "Could not load build script template");
-    }
-    EXPECT_EQ(testing::ReadFileBytes(Join(output, L"Package.ini")).substr(0, 2), "\xFF\xFE");
-    EXPECT_EQ(testing::ReadFileBytes(Join(output, L"%AppData%\\##Attributes.ini")),
+TEST_F(PackageIni, WritesPackageIniAndAttributesBeforeTheBuildScript) {
+    Str output = Output(L"Whole");
+    EXPECT_EQ(Fatal([&] { WritePackageSettings(output, Str(), {}); }), "Could not load build script template");
+    EXPECT_EQ(ReadFileBytes(In(output, L"Package.ini")).substr(0, 2), "\xFF\xFE");
+    EXPECT_EQ(ReadFileBytes(In(output, L"%AppData%\\##Attributes.ini")),
               "[Isolation]\r\nDirectoryIsolationMode=WriteCopy\r\n");
-    EXPECT_EQ(testing::ReadFileBytes(Join(output, L"%Personal%\\##Attributes.ini")),
+    EXPECT_EQ(ReadFileBytes(In(output, L"%Personal%\\##Attributes.ini")),
               "[Isolation]\r\nDirectoryIsolationMode=Merged\r\n");
 }
 
