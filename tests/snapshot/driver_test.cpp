@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
+#include <string>
 #include <vector>
 
 namespace scancap {
@@ -13,40 +13,29 @@ namespace {
 
 using testing::Utf8;
 
-struct NativeLine {
-    bool native;
-    bool printLog;
-};
-
-NativeLine Classify(std::initializer_list<const wchar_t*> args) {
-    std::vector<const wchar_t*> argv{L"scancap.exe"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    bool printLog = true;  // must be cleared when not set
-    bool native = IsNativeInstallLine(static_cast<int>(argv.size()), argv.data(), printLog);
-    return {native, printLog};
-}
-
-TEST(NativeInstallLineTest, KeywordIsTheSecondArgumentInAnyCase) {
-    NativeLine line = Classify({L"C:\\Capture", L"-InstallNative"});
-    EXPECT_TRUE(line.native);
-    EXPECT_FALSE(line.printLog);
-    EXPECT_TRUE(Classify({L"C:\\Capture", L"-installnative", L"anything", L"more"}).native);
-    EXPECT_FALSE(Classify({L"C:\\Capture"}).native);
-    EXPECT_FALSE(Classify({L"-installnative"}).native);
-    EXPECT_FALSE(Classify({L"C:\\Capture", L"-installnativeX"}).native);
-    EXPECT_FALSE(Classify({L"C:\\Capture", L"-Print", L"-installnative"}).native);
-}
-
-TEST(NativeInstallLineTest, PrintLogOnlyAsTheLastOfFourArguments) {
-    NativeLine line = Classify({L"C:\\Capture", L"-installnative", L"-PRINTLOG"});
-    EXPECT_TRUE(line.native);
-    EXPECT_TRUE(line.printLog);
-    line = Classify({L"C:\\Capture", L"-installnative", L"-printlog", L"extra"});
-    EXPECT_TRUE(line.native);
-    EXPECT_FALSE(line.printLog);
-    line = Classify({L"C:\\Capture", L"-installnative", L"-log"});
-    EXPECT_TRUE(line.native);
-    EXPECT_FALSE(line.printLog);
+TEST(NativeInstallLineTest, KeywordSecondAndPrintLogOnlyAsTheLastOfFour) {
+    const struct {
+        std::vector<const wchar_t*> args;
+        const char* expected;  // "native", "native+log" or "no"
+    } rows[] = {
+        {{L"C:\\Capture", L"-InstallNative"}, "native"},
+        {{L"C:\\Capture", L"-installnative", L"anything", L"more"}, "native"},
+        {{L"C:\\Capture", L"-installnative", L"-PRINTLOG"}, "native+log"},
+        {{L"C:\\Capture", L"-installnative", L"-printlog", L"extra"}, "native"},
+        {{L"C:\\Capture", L"-installnative", L"-log"}, "native"},
+        {{L"C:\\Capture"}, "no"},
+        {{L"-installnative"}, "no"},
+        {{L"C:\\Capture", L"-installnativeX"}, "no"},
+        {{L"C:\\Capture", L"-Print", L"-installnative"}, "no"},
+    };
+    for (const auto& r : rows) {
+        std::vector<const wchar_t*> argv{L"scancap.exe"};
+        argv.insert(argv.end(), r.args.begin(), r.args.end());
+        bool printLog = true;  // must be cleared when not set
+        bool native = IsNativeInstallLine(static_cast<int>(argv.size()), argv.data(), printLog);
+        std::string got = native ? (printLog ? "native+log" : "native") : "no";
+        EXPECT_EQ(got, r.expected) << Utf8(argv.back());
+    }
 }
 
 TEST(PackageIniProbeMessageTest, TrailingSpaceNamesTheDirectory) {
@@ -58,34 +47,25 @@ TEST(PackageIniProbeMessageTest, TrailingSpaceNamesTheDirectory) {
               "Could not open  C:\\Out\t\\Package.ini for writing");
 }
 
-struct FlagCase {
-    const wchar_t* pre;
-    const wchar_t* post;
-    UpgradeFlags expected;
-};
-
 TEST(UpgradeFlagsTest, EachFlagFromThePairOfVersions) {
-    const FlagCase cases[] = {
-        {L"6.0.2900", L"7.0.5730", {true, true, false, false}},
-        {L"5.0", L"7.0", {false, true, false, false}},
-        {L"6.0", L"8.0.6001", {false, true, false, false}},
-        {L"8.0", L"9.0.8112", {false, true, false, false}},
-        {L"9.0", L"10.0.9200", {false, false, true, false}},
-        {L"9.11.9600", L"11.0.9600", {false, false, false, true}},
-        {L"11.0.9600", L"11.0.9600", {false, false, false, false}},
-        {L"11.0", L"6.0", {false, false, false, false}},
+    const struct {
+        const wchar_t* pre;
+        const wchar_t* post;
+        const char* flags;  // 6To7, 7To9, To10, To11
+    } cases[] = {
+        {L"6.0.2900", L"7.0.5730", "1100"}, {L"5.0", L"7.0", "0100"},           {L"6.0", L"8.0.6001", "0100"},
+        {L"8.0", L"9.0.8112", "0100"},      {L"9.0", L"10.0.9200", "0010"},     {L"9.11.9600", L"11.0.9600", "0001"},
+        {L"11.0.9600", L"11.0.9600", "0000"}, {L"11.0", L"6.0", "0000"},
     };
-    for (const FlagCase& c : cases) {
-        SCOPED_TRACE(Utf8(c.pre) + " -> " + Utf8(c.post));
+    for (const auto& c : cases) {
         SnapshotStore pre, post;
         testing::BuildIeStore(pre, {{L"Version", c.pre}});
         testing::BuildIeStore(post, {{L"svcVersion", c.post}, {L"Version", L"0.0"}});
         UpgradeFlags flags{true, true, true, true};
         SetUpgradeFlags(pre, post, flags);
-        EXPECT_EQ(flags.ieUpgrade6To7, c.expected.ieUpgrade6To7);
-        EXPECT_EQ(flags.ieUpgradeTo7To9, c.expected.ieUpgradeTo7To9);
-        EXPECT_EQ(flags.ieUpgradeTo10, c.expected.ieUpgradeTo10);
-        EXPECT_EQ(flags.ieUpgradeTo11, c.expected.ieUpgradeTo11);
+        std::string got{char('0' + flags.ieUpgrade6To7), char('0' + flags.ieUpgradeTo7To9),
+                        char('0' + flags.ieUpgradeTo10), char('0' + flags.ieUpgradeTo11)};
+        EXPECT_EQ(got, c.flags) << Utf8(c.pre) << " -> " << Utf8(c.post);
     }
 }
 
