@@ -2,13 +2,12 @@
 
 #include "common/testing.h"
 #include "support/exclude_list.h"
-#include "support/handles.h"
 
 #include <gtest/gtest.h>
-#include <sddl.h>
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace scancap {
@@ -121,20 +120,16 @@ TEST(ParseArgumentsTest, AcceptedLines) {
 }
 
 TEST(ParseArgumentsTest, IeSelectionIsAWholeNumberFromZeroToTwo) {
-    const struct {
-        const wchar_t* value;
-        int selection;  // -1: refused
-    } rows[] = {{L"0", 0},   {L"1", 1},  {L"2", 2},  {L"", 0},   {L"02", 2},
-                {L"3", -1},  {L"1x", -1}, {L"-1", -1}, {L"x", -1}, {L"2 ", -1}};
-    for (const auto& r : rows) {
-        std::string parsed =
-            Parse({L"pre.snapshot", L"-SuggestProject", L"post.snapshot", L"o.ini", L"-IESelection", r.value});
-        std::string expected =
-            r.selection < 0 ? "error: " + Usage("-IESelection should be followed by a number 0-2")
-                            : "SuggestProject pre=pre.snapshot post=post.snapshot overview=o.ini bases=default ie=" +
-                                  std::to_string(r.selection);
-        EXPECT_EQ(parsed, expected) << Utf8(r.value);
-    }
+    auto withSelection = [](const wchar_t* value) {
+        return Parse({L"pre.snapshot", L"-SuggestProject", L"post.snapshot", L"o.ini", L"-IESelection", value});
+    };
+    const std::string parsed = "SuggestProject pre=pre.snapshot post=post.snapshot overview=o.ini bases=default ie=";
+    const std::pair<const wchar_t*, const char*> accepted[] = {{L"0", "0"}, {L"1", "1"}, {L"2", "2"}, {L"", "0"},
+                                                               {L"02", "2"}};
+    for (auto [text, value] : accepted)
+        EXPECT_EQ(withSelection(text), parsed + value) << Utf8(text);
+    for (const wchar_t* bad : {L"3", L"1x", L"-1", L"x", L"2 "})
+        EXPECT_EQ(withSelection(bad), "error: " + Usage("-IESelection should be followed by a number 0-2")) << Utf8(bad);
 }
 
 TEST(ParseArgumentsTest, RefusedLinesGetTheUsageText) {
@@ -260,19 +255,6 @@ TEST(CurrentUserHiveTest, IgnoresTheUsersOwnKeysAndAddsCurrentUserOnce) {
         EXPECT_EQ(recorder->ignored, r.ignored) << Trace(r.bases);
         EXPECT_EQ(Bases(options), r.after) << Trace(r.bases);
     }
-}
-
-TEST(CurrentUserSidTest, MatchesTheProcessToken) {
-    KernelHandle token;
-    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()));
-    BYTE buffer[512];
-    DWORD size = 0;
-    ASSERT_TRUE(GetTokenInformation(token.get(), TokenUser, buffer, sizeof(buffer), &size));
-    wchar_t* text = nullptr;
-    ASSERT_TRUE(ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text));
-    LocalMem owner(text);
-    EXPECT_EQ(Utf8(CurrentUserSidString()), Utf8(text));
-    EXPECT_EQ(CurrentUserSidString().c_str(), CurrentUserSidString().c_str()) << "computed once";
 }
 
 TEST(LoadConfigurationTest, ConfigFileIsLoadedAndTheFsKeyIgnored) {

