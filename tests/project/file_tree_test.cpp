@@ -112,7 +112,8 @@ TEST_F(FileTree, CreatedFilesAreCopiedWithTheirTimesAndAVisibleAttributeWord) {
     ASSERT_TRUE(SetFileAttributesW(Machine(L"hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN));
     ASSERT_TRUE(SetFileAttributesW(Machine(L"plain.txt").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
 
-    EXPECT_EQ(Generate(), "Copying " + Utf8(Machine(L"hidden.txt")) + "\nCopying " + Utf8(Machine(L"plain.txt")) + "\n");
+    EXPECT_EQ(Generate(),
+              "Copying " + Utf8(Machine(L"hidden.txt")) + "\nCopying " + Utf8(Machine(L"plain.txt")) + "\n");
 
     // Times first: reading the files would move their last-access times.
     std::vector<uint64_t> source = Times(Machine(L"hidden.txt"));

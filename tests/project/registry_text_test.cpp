@@ -169,37 +169,27 @@ TEST_F(RegistryTextTest, DataOutsideTheArenaIsWrittenAsEmpty) {
 
 // One tree that exercises every classification of the key rules.
 TEST_F(RegistryTextTest, KeyRulesClassifyEachKey) {
-    TestKey listedBelowForced{L"A", {}, {{L"B", {Dword(L"b", 1)}, {{L"C", {Dword(L"c", 1)}, {}}}}}};
-    TestKey preRoot{L"HKEY_LOCAL_MACHINE",
-                    {},
-                    {
-                        {L"Same", {Dword(L"d", 1)}, {}},
-                        {L"Changed", {Dword(L"u", 1), Dword(L"v", 1), Dword(L"t", 1), Sz(L"s", L"ab")}, {}},
-                        {L"Forced", {Dword(L"a", 1)}, {{L"Child", {Dword(L"c", 1)}, {}}}},
-                        {L"Tree", {Dword(L"a", 1)}, {{L"Child", {Dword(L"c", 1)}, {}}}},
-                        {L"Gone", {Dword(L"a", 1)}, {}},
-                        {L"Ignored", {}, {}},
-                        listedBelowForced,
-                    }};
-    BuildRegistry(pre, {preRoot});
-
-    TestKey postRoot{
-        L"HKEY_LOCAL_MACHINE",
-        {},
-        {
-            {L"Same", {Dword(L"d", 1)}, {{L"NewChild", {}, {}}}},
-            {L"Changed",
-             {Dword(L"u", 1), Dword(L"v", 2), TestValue{L"t", REG_BINARY, testing::DwordData(1)}, Sz(L"s", L"abc")},
-             {}},
-            {L"Forced", {Dword(L"a", 1)}, {{L"Child", {Dword(L"c", 1)}, {}}}},
-            {L"Tree", {Dword(L"a", 1)}, {{L"Child", {Dword(L"c", 1)}, {}}}},
-            {L"Gone", {Dword(L"a", 1)}, {{L"NewBelowGone", {Dword(L"n", 1)}, {}}}},
-            {L"Ignored", {}, {{L"NewIgnored", {Dword(L"i", 1)}, {}}}},
-            listedBelowForced,
-            {L"ListedButIgnored", {}, {}},
-            {L"KeptWriteCopy", {Dword(L"w", 1)}, {}},
-        }};
-    BuildRegistry(post, {postRoot});
+    TestKey root{L"HKEY_LOCAL_MACHINE",
+                 {},
+                 {
+                     {L"Same", {Dword(L"d", 1)}, {}},
+                     {L"Changed", {Dword(L"u", 1), Dword(L"v", 1), Dword(L"t", 1), Sz(L"s", L"ab")}, {}},
+                     {L"Forced", {Dword(L"a", 1)}, {{L"Child", {Dword(L"c", 1)}, {}}}},
+                     {L"Tree", {Dword(L"a", 1)}, {{L"Child", {Dword(L"c", 1)}, {}}}},
+                     {L"Gone", {Dword(L"a", 1)}, {}},
+                     {L"Ignored", {}, {}},
+                     {L"A", {}, {{L"B", {Dword(L"b", 1)}, {{L"C", {Dword(L"c", 1)}, {}}}}}},
+                 }};
+    BuildRegistry(pre, {root});
+    std::vector<TestKey>& keys = root.subkeys;
+    keys[0].subkeys.push_back({L"NewChild", {}, {}});
+    keys[1].values = {Dword(L"u", 1), Dword(L"v", 2), TestValue{L"t", REG_BINARY, testing::DwordData(1)},
+                      Sz(L"s", L"abc")};
+    keys[4].subkeys.push_back({L"NewBelowGone", {Dword(L"n", 1)}, {}});
+    keys[5].subkeys.push_back({L"NewIgnored", {Dword(L"i", 1)}, {}});
+    keys.push_back({L"ListedButIgnored", {}, {}});
+    keys.push_back({L"KeptWriteCopy", {Dword(L"w", 1)}, {}});
+    BuildRegistry(post, {root});
 
     exclude->ignoredKeys = {L"HKEY_LOCAL_MACHINE\\Ignored", L"HKEY_LOCAL_MACHINE\\ListedButIgnored"};
     exclude->forcedWriteCopy = {L"HKEY_LOCAL_MACHINE\\KeptWriteCopy"};
