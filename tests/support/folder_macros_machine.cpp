@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <shlwapi.h>
+
 #include <cstring>
 #include <optional>
 
@@ -159,6 +161,22 @@ void Build(TablesMachine machine) {
 }
 
 }  // namespace
+
+std::wstring W(const Str& s) { return std::wstring(s.c_str(), s.Length()); }
+
+std::wstring ShortForm(const std::wstring& path) {
+    wchar_t buffer[1024];
+    DWORD n = GetShortPathNameW(path.c_str(), buffer, 1024);
+    EXPECT_GT(n, 0u) << "no short form of " << Utf8(path.c_str());
+    return std::wstring(buffer, n < 1024 ? n : 0);
+}
+
+std::wstring UrlOf(const std::wstring& path) {
+    wchar_t url[264];
+    DWORD chars = 264;
+    EXPECT_EQ(UrlCreateFromPathW(path.c_str(), url, &chars, 0), S_OK) << Utf8(path.c_str());
+    return std::wstring(url, chars);
+}
 
 Str ReadRegistryText(HKEY root, const wchar_t* subkey, const wchar_t* name) {
     RegKey key;

@@ -10,6 +10,8 @@
 
 #include "support/str.h"
 
+#include <string>
+
 namespace scancap::testing {
 
 enum class TablesMachine {
@@ -55,6 +57,11 @@ private:
     wchar_t* text_ = nullptr;
     size_t length_ = 0;
 };
+
+std::wstring W(const Str& s);
+// GetShortPathNameW / UrlCreateFromPathW of a path, checked.
+std::wstring ShortForm(const std::wstring& path);
+std::wstring UrlOf(const std::wstring& path);
 
 // Value `name` of a key under HKEY_LOCAL_MACHINE (64-bit view) or
 // HKEY_CURRENT_USER, as stored; empty when absent.
