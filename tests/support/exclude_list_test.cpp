@@ -33,23 +33,17 @@ struct Row {
 std::wstring W(const Str& s) { return std::wstring(s.c_str(), s.Length()); }
 
 // Sets (or, with null, removes) an environment variable for one scope.
-class EnvVar {
-public:
-    EnvVar(const wchar_t* name, const wchar_t* value) : name_(name) {
-        wchar_t old[32768];
-        DWORD n = GetEnvironmentVariableW(name, old, 32768);
-        hadValue_ = n != 0 && n < 32768;
-        if (hadValue_) old_ = old;
+struct EnvVar {
+    const wchar_t* name;
+    std::wstring old = std::wstring(32768, L'\0');
+    bool had = false;
+    EnvVar(const wchar_t* variable, const wchar_t* value) : name(variable) {
+        DWORD n = GetEnvironmentVariableW(name, old.data(), 32768);
+        had = n != 0 && n < 32768;
+        old.resize(had ? n : 0);
         SetEnvironmentVariableW(name, value);
     }
-    ~EnvVar() { SetEnvironmentVariableW(name_, hadValue_ ? old_.c_str() : nullptr); }
-    EnvVar(const EnvVar&) = delete;
-    EnvVar& operator=(const EnvVar&) = delete;
-
-private:
-    const wchar_t* name_;
-    bool hadValue_ = false;
-    std::wstring old_;
+    ~EnvVar() { SetEnvironmentVariableW(name, had ? old.c_str() : nullptr); }
 };
 
 std::wstring ProgramFolder() {
@@ -73,10 +67,6 @@ std::string FatalMessage(const std::function<void()>& call) {
     return "(no fatal error)";
 }
 
-void ExpectRows(ExcludeList& list, Query ask, std::initializer_list<Row> rows) {
-    for (const Row& row : rows) EXPECT_EQ((list.*ask)(row.path.c_str()), row.expected) << Utf8(row.path.c_str());
-}
-
 class ExcludeListTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { InitFolderMacros(); }
@@ -92,7 +82,10 @@ protected:
         WriteFileBytes(dir_ / L"list.ini", text);
         list_->LoadListFile((dir_ / L"list.ini").c_str());
     }
-    void Expect(Query ask, std::initializer_list<Row> rows) { ExpectRows(*list_, ask, rows); }
+    void Expect(Query ask, std::initializer_list<Row> rows) {
+        for (const Row& row : rows)
+            EXPECT_EQ((list_.get()->*ask)(row.path.c_str()), row.expected) << Utf8(row.path.c_str());
+    }
 };
 
 TEST_F(ExcludeListTest, BelowLeafEntriesCoverThemselvesAndEverythingBelow) {
@@ -110,10 +103,7 @@ TEST_F(ExcludeListTest, BelowLeafEntriesCoverThemselvesAndEverythingBelow) {
     list_->AddFileIgnore(L"C:\\Deep");
     list_->AddRegistryIgnore(L"HKEY_LOCAL_MACHINE\\FS");
     std::wstring deep = L"C:\\Deep", shallow = L"C:\\Shallow";
-    for (int i = 0; i < 200; ++i) {
-        deep += L"\\component";
-        shallow += L"\\component";
-    }
+    for (int i = 0; i < 200; ++i) deep += L"\\component", shallow += L"\\component";
     Expect(kFiles, {
         {L"C:\\Windows\\Temp", true}, {L"C:\\Windows\\Temp\\a\\b.txt", true}, {L"c:\\windows\\temp", true},
         {L"c:\\WINDOWS\\tEmP\\x", true}, {L"C:\\Windows", false}, {L"C:\\Windows\\Tem", false},
@@ -288,7 +278,8 @@ TEST_F(ExcludeListTest, ListFileIsReadFromItsPathAndAnythingElseIsFatal) {
     const std::wstring folder = Dir(L"folder.ini");
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     for (const std::wstring& path : {Dir(L"missing.ini"), folder}) {
-        EXPECT_EQ(FatalMessage([&] { list_->LoadListFile(path.c_str()); }), "Could not find file " + Utf8(path.c_str()));
+        EXPECT_EQ(FatalMessage([&] { list_->LoadListFile(path.c_str()); }),
+                  "Could not find file " + Utf8(path.c_str()));
     }
 }
 
@@ -328,7 +319,7 @@ TEST_F(FindAndLoadTest, LogsEveryProbeWhenNothingIsFound) {
     EXPECT_FALSE(list_->IsFileIgnored(ProgramFolder().c_str()));
 }
 
-TEST_F(FindAndLoadTest, PackagerFolderComesAfterThePerUserFolder) {
+TEST_F(FindAndLoadTest, PerUserFolderComesFirstThenThePackagerFolder) {
     const std::wstring origin = Dir(L"origin");
     ASSERT_TRUE(CreateDirectoryW(origin.c_str(), nullptr));
     WriteFileBytes(Str(In(origin).c_str()), "[FileSystemIgnoreList]\r\n0001=C:\\FromOrigin\r\n");
@@ -350,15 +341,13 @@ TEST_F(FindAndLoadTest, PackagerFolderComesAfterThePerUserFolder) {
     EXPECT_TRUE(found);
     EXPECT_EQ(Utf8(log), "");
     Expect(kFiles, {{L"C:\\FromPerUser", true}, {L"C:\\FromOrigin", false}});
-}
 
-TEST_F(FindAndLoadTest, FolderWithTheListNameIsFoundAndRefused) {
-    const std::wstring origin = Dir(L"origin");
-    ASSERT_TRUE(CreateDirectoryW(origin.c_str(), nullptr));
-    ASSERT_TRUE(CreateDirectoryW(In(origin).c_str(), nullptr));
-    EnvVar var(L"VX_ORIGIN", (origin + L"\\packager.exe").c_str());
-    Str log;
-    EXPECT_EQ(FatalMessage([&] { list_->FindAndLoad(name_, log); }), "Could not find file " + Utf8(In(origin).c_str()));
+    // A folder with the list's name is found, and refused.
+    const std::wstring other = Dir(L"other");
+    ASSERT_TRUE(CreateDirectoryW(other.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(In(other).c_str(), nullptr));
+    EnvVar otherVar(L"VX_ORIGIN", (other + L"\\packager.exe").c_str());
+    EXPECT_EQ(FatalMessage([&] { list_->FindAndLoad(name_, log); }), "Could not find file " + Utf8(In(other).c_str()));
 }
 
 // The list shipped beside the program (the test prefix holds the distribution
@@ -421,8 +410,7 @@ TEST_F(ShippedListTest, NoIgnoreEntryLiesBelowAnother) {
 
 TEST_F(ShippedListTest, IgnoresMachineNoiseButNotWhatInstallersWrite) {
     list_->LoadListFile(file_);
-    const std::wstring windows = Decoded(L"%SystemRoot%");
-    const std::wstring programFiles = Decoded(L"%ProgramFilesDir%");
+    const std::wstring windows = Decoded(L"%SystemRoot%"), programFiles = Decoded(L"%ProgramFilesDir%");
     Expect(kFiles, {
         {L"C:\\pagefile.sys", true}, {L"c:\\hiberfil.sys", true}, {L"C:\\$Recycle.Bin\\S-1-5-21-1\\$R1.txt", true},
         {L"D:\\System Volume Information", true}, {L"C:\\Config.Msi\\1a2b.rbs", true},
@@ -431,38 +419,28 @@ TEST_F(ShippedListTest, IgnoresMachineNoiseButNotWhatInstallersWrite) {
         {windows + L"\\WinSxS\\Temp\\x", true}, {windows + L"\\setupact.log", true},
         {windows + L"\\System32\\config\\SOFTWARE", true}, {Decoded(L"%Temp%\\setup-1234\\setup.exe"), true},
         {L"C:\\Users\\someone\\AppData\\Local\\Temp\\x", true}, {Decoded(L"%Internet Cache%"), true},
-
-        {L"C:\\", false}, {windows, false}, {windows + L"\\System32", false},
-        {windows + L"\\System32\\drivers", false}, {windows + L"\\Installer", false},
-        {windows + L"\\WinSxS\\amd64_vendor.runtime_1", false}, {windows + L"\\Fonts", false},
-        {programFiles + L"\\Vendor\\App\\app.exe", false}, {Decoded(L"%AppData%\\Vendor"), false},
-        {Decoded(L"%Common AppData%\\Vendor"), false}, {Decoded(L"%Local AppData%\\Vendor"), false},
-        {Decoded(L"%Common Programs%\\Vendor\\App.lnk"), false},
+        {L"C:\\", false}, {windows, false}, {windows + L"\\System32", false}, {windows + L"\\System32\\drivers", false},
+        {windows + L"\\Installer", false}, {windows + L"\\WinSxS\\amd64_vendor.runtime_1", false},
+        {windows + L"\\Fonts", false}, {programFiles + L"\\Vendor\\App\\app.exe", false},
+        {Decoded(L"%AppData%\\Vendor"), false}, {Decoded(L"%Common AppData%\\Vendor"), false},
+        {Decoded(L"%Local AppData%\\Vendor"), false}, {Decoded(L"%Common Programs%\\Vendor\\App.lnk"), false},
     });
+    const std::wstring hklm = L"HKEY_LOCAL_MACHINE\\", set = hklm + L"SYSTEM\\CurrentControlSet\\";
+    const std::wstring ms = hklm + L"SOFTWARE\\Microsoft\\";
+    const std::wstring user = L"HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\";
     Expect(kKeys, {
-        {L"HKEY_LOCAL_MACHINE\\HARDWARE\\DESCRIPTION", true},
-        {L"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\PCI", true},
-        {L"HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Enum", true},
-        {L"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Svc\\Enum", true},
-        {L"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Video\\{GUID}\\0000", true},
-        {L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\RNG", true},
-        {L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009", true},
+        {hklm + L"HARDWARE\\DESCRIPTION", true}, {set + L"Enum\\PCI", true},
+        {hklm + L"SYSTEM\\ControlSet001\\Enum", true}, {set + L"Services\\Svc\\Enum", true},
+        {set + L"Control\\Video\\{GUID}\\0000", true}, {ms + L"Cryptography\\RNG", true},
+        {ms + L"Windows NT\\CurrentVersion\\Perflib\\009", true},
         {L"HKEY64_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Tracing\\setup_RASAPI32", true},
-        {L"HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\UserAssist\\{GUID}\\Count",
-         true},
-        {L"HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\Shell\\Bags\\1", true},
+        {user + L"CurrentVersion\\Explorer\\UserAssist\\{GUID}\\Count", true}, {user + L"Shell\\Bags\\1", true},
         {L"HKEY_USERS\\S-1-5-20\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections", true},
-
-        {L"HKEY_LOCAL_MACHINE", false},
-        {L"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Svc", false},
-        {L"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager", false},
-        {L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.txt", false},
-        {L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\App", false},
-        {L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products",
-         false},
-        {L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Vendor\\App", false},
-        {L"HKEY_CURRENT_USER\\Software\\Vendor\\App", false},
-        {L"HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", false},
+        {L"HKEY_LOCAL_MACHINE", false}, {set + L"Services\\Svc", false}, {set + L"Control\\Session Manager", false},
+        {hklm + L"SOFTWARE\\Classes\\.txt", false}, {ms + L"Windows\\CurrentVersion\\Uninstall\\App", false},
+        {ms + L"Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products", false},
+        {hklm + L"SOFTWARE\\Wow6432Node\\Vendor\\App", false}, {L"HKEY_CURRENT_USER\\Software\\Vendor\\App", false},
+        {user + L"CurrentVersion\\Run", false},
     });
     Expect(kForced, {{windows + L"\\Fonts", true}, {L"HKEY_CURRENT_USER\\Software\\Classes", true},
                      {programFiles + L"\\Vendor", false}});

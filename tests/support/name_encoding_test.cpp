@@ -142,7 +142,8 @@ TEST(EncodeMachinePath, ShortPathsStoreTheirLongFormAndDecodeToTheShortPath) {
     } cleanup{top, app};
     ASSERT_TRUE(CreateDirectoryW(top.c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW(app.c_str(), nullptr));
-    for (const wchar_t* file : {L"\\a.exe", L"\\LongFileName.txt"}) testing::WriteFileBytes(Str((app + file).c_str()), "x");
+    for (const wchar_t* file : {L"\\a.exe", L"\\LongFileName.txt"})
+        testing::WriteFileBytes(Str((app + file).c_str()), "x");
     const std::wstring shortFolder = ShortForm(kProgramFiles), shortApp = ShortForm(app);
     const std::wstring shortExe = ShortForm(app + L"\\a.exe"), url = UrlOf(shortExe);
     ASSERT_EQ(shortExe.compare(0, shortFolder.size(), shortFolder), 0);
@@ -153,12 +154,13 @@ TEST(EncodeMachinePath, ShortPathsStoreTheirLongFormAndDecodeToTheShortPath) {
         std::wstring encoded;
         std::wstring decoded;
     } rows[] = {
-        {L"\"" + shortExe + L"\" /s", &ValueDataEscapes, L"\"%ProgramFilesDir~" + Hex4(exeTail.size()) + exeTail + L"\" /s",
-         L"\"" + shortExe + L"\" /s"},
+        {L"\"" + shortExe + L"\" /s", &ValueDataEscapes,
+         L"\"%ProgramFilesDir~" + Hex4(exeTail.size()) + exeTail + L"\" /s", L"\"" + shortExe + L"\" /s"},
         {shortFolder, nullptr, L"%ProgramFilesDir~0000", shortFolder},
         // Only leading short components are counted: the long last one is not.
         {shortApp + L"\\LongFileName.txt", nullptr,
-         L"%ProgramFilesDir~" + Hex4(appTail.size()) + appTail + L"\\LongFileName.txt", shortApp + L"\\LongFileName.txt"},
+         L"%ProgramFilesDir~" + Hex4(appTail.size()) + appTail + L"\\LongFileName.txt",
+         shortApp + L"\\LongFileName.txt"},
         // A file URL round-trips when "/x" makes a last component that counts;
         // "a.exe next" ends the count, and the rest comes back in its long form
         // after the URL of the counted part.
