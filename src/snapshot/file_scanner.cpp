@@ -105,7 +105,10 @@ void DirectoryScanner::ScanLevel(uint32_t entryOffset, uint32_t attributes, int 
     const size_t begin = pendingUsed_;
     const uint32_t count = ListDirectory();
     if (count > 0) {
-        const uint32_t array = store_.Allocate(count * uint32_t(sizeof(FileEntry)));
+        const uint64_t arrayBytes = uint64_t(count) * sizeof(FileEntry);
+        if (arrayBytes > 0xFFFFFFFFu)
+            Fatal(L"Unable to allocate %u kbytes of memory", unsigned(arrayBytes / 1024));
+        const uint32_t array = store_.Allocate(uint32_t(arrayBytes));
         store_.Write(entryOffset + kChildCountField, count);
         store_.Write(entryOffset + kChildOffsetField, array);
 
@@ -177,8 +180,7 @@ __attribute__((noinline)) uint32_t DirectoryScanner::ListDirectory() {
 }
 
 void DirectoryScanner::Push(const WIN32_FIND_DATAW& found) {
-    size_t nameLength = wcsnlen(found.cFileName, MAX_PATH);
-    if (nameLength == MAX_PATH) --nameLength;  // never happens; keeps the copy inside cFileName
+    const size_t nameLength = wcsnlen(found.cFileName, MAX_PATH - 1);
     const size_t size = PendingSize(nameLength);
     if (pendingUsed_ + size > pending_.size()) pending_.resize((pendingUsed_ + size) * 2);
 
