@@ -19,21 +19,6 @@ constexpr size_t kShortenFrom = 180;
 constexpr uint32_t kChildCountField = offsetof(FileEntry, childCount);
 constexpr uint32_t kChildOffsetField = offsetof(FileEntry, childOffset);
 
-bool StartsWithLongPrefix(const wchar_t* p, size_t length) {
-    return length >= 4 && p[0] == L'\\' && p[1] == L'\\' && (p[2] == L'?' || p[2] == L'.') && p[3] == L'\\';
-}
-
-Str FullPathName(const Str& path) {
-    std::vector<wchar_t> buffer(1024);
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        DWORD n = GetFullPathNameW(path.c_str(), DWORD(buffer.size()), buffer.data(), nullptr);
-        if (n == 0) return Str();
-        if (n < buffer.size()) return Str(buffer.data(), n);
-        buffer.resize(size_t(n) + 1);
-    }
-    return Str();
-}
-
 // One listed entry waiting for its record. The name (nameLength units and a
 // zero) follows the fixed part; records are padded to 4 bytes.
 struct PendingEntry {
@@ -159,7 +144,7 @@ __attribute__((noinline)) uint32_t DirectoryScanner::ListDirectory() {
     Str systemPattern;
     const wchar_t* pattern = path_.c_str();
     if (path_.size() >= kShortenFrom) {
-        systemPattern = ScannerSystemPath(Str(path_.c_str(), path_.size()));
+        systemPattern = SystemPath(Str(path_.c_str(), path_.size()));
         pattern = systemPattern.c_str();
     }
     // The basic information level leaves out the 8.3 name, which no record
@@ -215,7 +200,7 @@ void ScanDirectoryRoot(SnapshotStore& store, const Str& base, uint32_t rootOffse
     FileEntry root{};
     root.nameOffset = store.AllocateName(base.c_str(), base.Length());
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(ScannerSystemPath(base).c_str(), GetFileExInfoStandard, &data))
+    if (!GetFileAttributesExW(SystemPath(base).c_str(), GetFileExInfoStandard, &data))
         Fatal(L"Cannot access directory %ls", base.c_str());
     root.creationTime = data.ftCreationTime;
     root.lastAccessTime = data.ftLastAccessTime;
@@ -266,28 +251,6 @@ void RecordDrives(SnapshotStore& store) {
 }
 
 }  // namespace
-
-Str ScannerSystemPath(const Str& path) {
-    if (path.Length() < kShortenFrom) return path;
-    Str shortened = ShortenLongPath(path);
-    if (shortened.Length() < MAX_PATH || StartsWithLongPrefix(shortened.c_str(), shortened.Length()))
-        return shortened;
-    // 8.3 names are often disabled, and a deep enough tree is too long even
-    // with them. The "\\?\" form lifts the limit but takes the path as it
-    // stands, so it needs a full path without doubled separators or "."
-    // components: GetFullPathNameW provides one.
-    Str full = FullPathName(shortened);
-    if (full.Length() < 3) return shortened;
-    Str result;
-    if (full[0] == L'\\' && full[1] == L'\\') {
-        result.Assign(L"\\\\?\\UNC\\");
-        result.Append(full.c_str() + 2, full.Length() - 2);
-    } else {
-        result.Assign(L"\\\\?\\");
-        result.Append(full);
-    }
-    return result;
-}
 
 void ScanDirectory(SnapshotStore& store, const Str& path, uint32_t entryOffset, const RunOptions& options) {
     DirectoryScanner scanner(store, options);

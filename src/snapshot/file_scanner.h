@@ -18,9 +18,4 @@ void ScanAllBases(SnapshotStore& store, const RunOptions& options);
 // directory's own attributes) lies at `entryOffset`, recursively.
 void ScanDirectory(SnapshotStore& store, const Str& path, uint32_t entryOffset, const RunOptions& options);
 
-// The form of `path` handed to the file system: unchanged when short, with
-// 8.3 directory names from 180 characters on, and in the "\\?\" form when it
-// is still too long for the plain Win32 calls.
-Str ScannerSystemPath(const Str& path);
-
 }  // namespace scancap

@@ -60,6 +60,13 @@ Str FullPath(const Str& path) {
     return Str();
 }
 
+bool IsDirectory(const Str& path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
 // The path to hand to the system: shortened, and when that is not enough, in
 // the "\\?\" form that lifts the MAX_PATH limit (it needs a full path with
 // backslashes only).
@@ -82,13 +89,6 @@ Str SystemPath(const Str& path, size_t limit) {
     }
     return result;
 }
-
-bool IsDirectory(const Str& path) {
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-}  // namespace
 
 Str ShortenLongPath(const Str& path) {
     if (path.Length() < kShortenThreshold) return path;

@@ -398,29 +398,6 @@ TEST(FileScanner, ScansTreesDeeperThanMaxPath) {
     }
 }
 
-TEST(FileScanner, SystemPathIsUnchangedWhenShortAndLongFormWhenTooLong) {
-    Str shortPath = L"C:\\some\\dir\\*.*";
-    EXPECT_EQ(Utf8(ScannerSystemPath(shortPath)), Utf8(shortPath));
-
-    // Components that do not exist cannot be shortened; past MAX_PATH the
-    // path goes to the system in the "\\?\" form, with the doubled separator
-    // before the wildcard folded away.
-    Str longPath = L"C:\\no-such-folder";
-    for (int i = 0; i < 30; ++i) longPath += L"\\component";
-    Str pattern = longPath;
-    pattern += L"\\\\*.*";
-    Str expected = L"\\\\?\\";
-    expected += longPath;
-    expected += L"\\*.*";
-    EXPECT_EQ(Utf8(ScannerSystemPath(pattern)), Utf8(expected));
-
-    Str unc = L"\\\\server\\share";
-    for (int i = 0; i < 30; ++i) unc += L"\\component";
-    Str expectedUnc = L"\\\\?\\UNC\\server\\share";
-    for (int i = 0; i < 30; ++i) expectedUnc += L"\\component";
-    EXPECT_EQ(Utf8(ScannerSystemPath(unc)), Utf8(expectedUnc));
-}
-
 // ---------------------------------------------------------------------------
 // Reparse points
 
