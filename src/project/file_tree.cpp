@@ -288,15 +288,15 @@ private:
             }
         }
 
-        if (post_.ChildCount(offset, entry) > 0 && depth < kMaxTreeDepth) {
-            bool below = Children(offset, entry, depth + 1);
-            // The directory's times were disturbed by what was written into
-            // it; a project directory that this run did not touch is left
-            // alone.
-            if ((below || wrote) && !print_)
-                RestoreDirectoryInformation(outputDir_, path_, projectPath_, scratch_);
-            wrote |= below;
-        }
+        bool below = false;
+        if (post_.ChildCount(offset, entry) > 0 && depth < kMaxTreeDepth) below = Children(offset, entry, depth + 1);
+        // The directory's times were disturbed by what was written into it,
+        // its own attribute file included, so the machine directory's are put
+        // back now; a project directory that this run did not touch is left
+        // alone.
+        if (directory && (below || wrote) && !print_)
+            RestoreDirectoryInformation(outputDir_, path_, projectPath_, scratch_);
+        wrote |= below;
 
         if (included) {
             // Looked up again: the walk below reused upper_.
@@ -408,7 +408,9 @@ void WriteProjectDirectory(const Str& outputDir, const Str& machinePath, const w
     CreateDirectoryTree(projectPath);
     if (GetFileAttributesW(ShortenLongPath(projectPath).c_str()) == INVALID_FILE_ATTRIBUTES)
         Fatal(L"Could not create directory: %ls", projectPath.c_str());
-    CopyBasicInformation(machinePath, projectPath, true);
+    // The machine directory's times and attributes are put on it once, after
+    // its contents (the attribute file below included) are written: a copy
+    // here would be overwritten by that one and only cost a round trip.
 
     ExcludeList* lists = Options().excludeList.get();
     if (lists && lists->IsForcedWriteCopy(machinePath.c_str())) mode = kModeWriteCopy;

@@ -170,9 +170,11 @@ TEST_F(FileTree, CreatedDirectoriesGetExactAttributeFilesAndKeepTheirTimes) {
     MakeDir(L"Listed");
     MakeDir(L"Listed\\Sub");
     SetTimes(Machine(L"Full"), 0x01d1000000000000ull, 0x01d1000000000000ull, 0x01d1100000000000ull);
+    SetTimes(Machine(L"Forced"), 0x01d1300000000000ull, 0x01d1300000000000ull, 0x01d1400000000000ull);
     SetFileOverride(*post_, Machine(L"Forced"), kFileWriteCopy);
     options_.Lists().forcedWriteCopy.insert(FakeExcludeList::Upper(Machine(L"Listed").c_str()));
     std::vector<uint64_t> full = Times(Machine(L"Full"));
+    std::vector<uint64_t> forced = Times(Machine(L"Forced"));
 
     Generate();
 
@@ -186,6 +188,10 @@ TEST_F(FileTree, CreatedDirectoriesGetExactAttributeFilesAndKeepTheirTimes) {
     std::vector<uint64_t> copy = Times(Project(Machine(L"Full")));
     EXPECT_EQ(copy[0], full[0]);
     EXPECT_EQ(copy[2], full[2]);
+    // So does an empty one, whose only content is its attribute file.
+    copy = Times(Project(Machine(L"Forced")));
+    EXPECT_EQ(copy[0], forced[0]);
+    EXPECT_EQ(copy[2], forced[2]);
 }
 
 TEST_F(FileTree, ParentsMadeForAChangedFileTakeTheirMachineTimes) {
