@@ -2,7 +2,7 @@
 # Installs what building, testing and the demo need on Debian 12 (as root),
 # skipping the apt round trip when everything is already there.
 set -euo pipefail
-packages=(cmake make python3 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+packages=(cmake make python3 bc g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
           wine wine64 googletest nsis msitools)
 missing=()
 for p in "${packages[@]}"; do
