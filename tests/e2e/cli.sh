@@ -17,34 +17,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"; bash "$here/../wine/teardown.sh" "$prefix"' EXIT
 drive_c="$WINEPREFIX/drive_c"
 exe='C:\scancap\scancap.exe'
-failures=0
 
-# run PROGRAM ARGS...: standard output in $work/out, standard error in
-# $work/err, exit code in $rc. Standard input is no console, so a fatal
-# error never waits for a key.
-run() {
-  scancap_wine "$@" >"$work/out" 2>"$work/err" </dev/null
-  rc=$?
-}
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-
-# expect_bytes NAME FILE: FILE must hold exactly the bytes on standard input.
-expect_bytes() {
-  cat >"$work/expected"
-  if ! cmp -s "$work/expected" "$2"; then
-    fail "$1"
-    echo "--- expected"; od -c "$work/expected" | head -20
-    echo "--- actual"; od -c "$2" | head -20
-  fi
-}
-
-expect_rc() {
-  [ "$rc" = "$2" ] || fail "$1: exit code $rc, expected $2"
-}
+. "$here/lib.sh"
 
 # expect_contains NAME FILE TEXT
 expect_contains() {

@@ -15,7 +15,6 @@ drive_c="$WINEPREFIX/drive_c"
 exe='C:\scancap\scancap.exe'
 key='HKCU\Software\scancap-e2e-config'
 work=$(mktemp -d)
-failures=0
 
 cleanup() {
   scancap_wine reg delete "$key" /f >/dev/null 2>&1
@@ -25,31 +24,7 @@ trap cleanup EXIT
 cleanup
 work=$(mktemp -d)
 
-# run PROGRAM ARGS...: standard output in $work/out, standard error in
-# $work/err, exit code in $rc.
-run() {
-  scancap_wine "$@" >"$work/out" 2>"$work/err" </dev/null
-  rc=$?
-}
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-
-expect_rc() {
-  [ "$rc" = "$2" ] || { fail "$1: exit code $rc, expected $2"; cat "$work/out" "$work/err"; }
-}
-
-# expect_bytes NAME FILE: FILE must hold exactly the bytes on standard input.
-expect_bytes() {
-  cat >"$work/expected"
-  if ! cmp -s "$work/expected" "$2"; then
-    fail "$1"
-    echo "--- expected"; od -c "$work/expected" | head -40
-    echo "--- actual"; od -c "$2" | head -40
-  fi
-}
+. "$here/lib.sh"
 
 # expect_text NAME FILE: as expect_bytes, with a readable diff.
 expect_text() {
