@@ -204,10 +204,13 @@ uint32_t SnapshotStore::ValueAt(const RegKeyRecord& owner, uint32_t index) const
     return owner.valueOffset + index * uint32_t(sizeof(RegValueRecord));
 }
 
+uint32_t SnapshotStore::HeaderArrayCount(uint32_t offset, uint32_t count, uint32_t recordSize) const {
+    return count != 0 && ArrayFits(offset, count, recordSize) ? count : 0;
+}
+
 uint32_t SnapshotStore::DirectoryRootCount() const {
     SnapshotHeader h;
-    if (!ReadHeader(h) || h.directoryRootCount == 0) return 0;
-    return ArrayFits(kDirectoryRootsOffset, h.directoryRootCount, sizeof(FileEntry)) ? h.directoryRootCount : 0;
+    return ReadHeader(h) ? HeaderArrayCount(kDirectoryRootsOffset, h.directoryRootCount, sizeof(FileEntry)) : 0;
 }
 
 uint32_t SnapshotStore::DirectoryRoot(uint32_t index) const {
@@ -217,27 +220,24 @@ uint32_t SnapshotStore::DirectoryRoot(uint32_t index) const {
 
 uint32_t SnapshotStore::RegistryRootCount() const {
     SnapshotHeader h;
-    if (!ReadHeader(h) || h.registryRootCount == 0) return 0;
-    return ArrayFits(h.registryRootOffset, h.registryRootCount, sizeof(RegKeyRecord)) ? h.registryRootCount : 0;
+    return ReadHeader(h) ? HeaderArrayCount(h.registryRootOffset, h.registryRootCount, sizeof(RegKeyRecord)) : 0;
 }
 
 uint32_t SnapshotStore::RegistryRoot(uint32_t index) const {
-    if (index >= RegistryRootCount()) return 0;
     SnapshotHeader h;
-    ReadHeader(h);
+    if (!ReadHeader(h) || index >= HeaderArrayCount(h.registryRootOffset, h.registryRootCount, sizeof(RegKeyRecord)))
+        return 0;
     return h.registryRootOffset + index * uint32_t(sizeof(RegKeyRecord));
 }
 
 uint32_t SnapshotStore::DriveCount() const {
     SnapshotHeader h;
-    if (!ReadHeader(h) || h.driveCount == 0) return 0;
-    return ArrayFits(h.driveOffset, h.driveCount, sizeof(DriveRecord)) ? h.driveCount : 0;
+    return ReadHeader(h) ? HeaderArrayCount(h.driveOffset, h.driveCount, sizeof(DriveRecord)) : 0;
 }
 
 uint32_t SnapshotStore::Drive(uint32_t index) const {
-    if (index >= DriveCount()) return 0;
     SnapshotHeader h;
-    ReadHeader(h);
+    if (!ReadHeader(h) || index >= HeaderArrayCount(h.driveOffset, h.driveCount, sizeof(DriveRecord))) return 0;
     return h.driveOffset + index * uint32_t(sizeof(DriveRecord));
 }
 

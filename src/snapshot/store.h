@@ -180,6 +180,9 @@ private:
     }
     bool CommitTo(uint64_t newCapacity);
     void Commit(uint64_t newCapacity);  // Fatal when the memory cannot be had
+    // The count of a root or drive array described by the header, 0 when
+    // the array does not lie inside the arena.
+    uint32_t HeaderArrayCount(uint32_t offset, uint32_t count, uint32_t recordSize) const;
     bool ArrayFits(uint32_t offset, uint32_t count, uint32_t recordSize) const;
     bool ReadSubkeyArray(uint32_t parentOffset, uint32_t& count, uint32_t& arrayOffset) const;
     uint32_t InsertSubkeyAt(uint32_t parentOffset, uint32_t count, uint32_t arrayOffset,

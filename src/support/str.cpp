@@ -350,6 +350,15 @@ Str& Str::Format(const wchar_t* format, ...) {
     return *this;
 }
 
+// The length of a formatted result, leaving `args` unused for the real run.
+static int FormattedLength(const wchar_t* format, va_list args) {
+    va_list measure;
+    va_copy(measure, args);
+    int n = _vscwprintf(format, measure);
+    va_end(measure);
+    return n;
+}
+
 Str& Str::AppendFormat(const wchar_t* format, ...) {
     va_list args;
     va_start(args, format);
@@ -360,10 +369,7 @@ Str& Str::AppendFormat(const wchar_t* format, ...) {
 
 Str& Str::FormatV(const wchar_t* format, va_list args) {
     LastErrorKeeper keep;
-    va_list measure;
-    va_copy(measure, args);
-    int n = _vscwprintf(format, measure);
-    va_end(measure);
+    int n = FormattedLength(format, args);
     if (n < 0) return *this;
     size_t capacity = CapacityFor(static_cast<size_t>(n) + 2);
     // Arguments may point into the current text, so the result is always
@@ -401,10 +407,7 @@ Str& Str::FormatV(const wchar_t* format, va_list args) {
 
 Str& Str::AppendFormatV(const wchar_t* format, va_list args) {
     LastErrorKeeper keep;
-    va_list measure;
-    va_copy(measure, args);
-    int n = _vscwprintf(format, measure);
-    va_end(measure);
+    int n = FormattedLength(format, args);
     if (n < 0) return *this;
     if (text_ == nullptr) Grow(2, true);
     size_t total = length_ + static_cast<size_t>(n);
