@@ -12,6 +12,7 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 namespace scancap {
 namespace {
@@ -43,14 +44,19 @@ void AppendSeparator(Str& path) {
 // comes first because the \\?\ form takes no relative or "/" paths.
 void AttributeFileName(const Str& directory, Str& out, Str& scratch) {
     const Str* full = &directory;
-    DWORD needed = GetFullPathNameW(directory.c_str(), 0, nullptr, nullptr);
-    if (needed > 0) {
-        std::wstring buffer(needed, L'\0');
-        DWORD length = GetFullPathNameW(directory.c_str(), needed, buffer.data(), nullptr);
-        if (length > 0 && length < needed) {
-            scratch.Assign(buffer.c_str(), length);
+    // `scratch` keeps its room from one directory to the next, so the full
+    // path usually takes one call and no allocation.
+    if (scratch.Capacity() < MAX_PATH) scratch.Reserve(MAX_PATH, true);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        DWORD room = static_cast<DWORD>(scratch.Capacity() - 1);
+        DWORD length = GetFullPathNameW(directory.c_str(), room, scratch.Data(), nullptr);
+        if (length == 0) break;
+        if (length < room) {
+            scratch.SetLength(length);
             full = &scratch;
+            break;
         }
+        scratch.Reserve(length, true);
     }
     if (full->Length() >= 4 && std::wcsncmp(full->c_str(), L"\\\\?\\", 4) == 0) {
         out = *full;
@@ -168,6 +174,159 @@ bool CopyFileData(const Str& source, const Str& target, bool basicInformation) {
     return true;
 }
 
+// What a project copy takes from a machine entry: its times and its
+// attribute word with the hidden bit cleared. The facts come from a path
+// query, which needs no handle of its own: a third of the cost of an open,
+// query and close under Wine, where each of those is a server round trip.
+bool ReadBasicInformation(const Str& source, FILE_BASIC_INFO& info) {
+    UNICODE_STRING ntPath;
+    if (!RtlDosPathNameToNtPathName_U(source.c_str(), &ntPath, nullptr, nullptr)) return false;
+    OBJECT_ATTRIBUTES object;
+    InitializeObjectAttributes(&object, &ntPath, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+    FILE_NETWORK_OPEN_INFORMATION facts;
+    NTSTATUS status = NtQueryFullAttributesFile(&object, &facts);
+    RtlFreeUnicodeString(&ntPath);
+    if (status < 0) return false;
+    info.CreationTime = facts.CreationTime;
+    info.LastAccessTime = facts.LastAccessTime;
+    info.LastWriteTime = facts.LastWriteTime;
+    info.ChangeTime = facts.ChangeTime;
+    info.FileAttributes = facts.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN);
+    // Zero would mean "leave the attributes as they are", which would keep
+    // the hidden bit that the copy inherited.
+    if (info.FileAttributes == 0) info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return true;
+}
+
+// The project directories this pass made, each still open for writing its
+// attributes through the handle that made it: when the walk has written a
+// directory's contents and puts the machine directory's times on it, that
+// costs neither an open nor a second close. Entries are kept in the order
+// made, which is the walk's order, and their buffers are reused.
+class MadeDirectories {
+public:
+    MadeDirectories() = default;
+    MadeDirectories(const MadeDirectories&) = delete;
+    MadeDirectories& operator=(const MadeDirectories&) = delete;
+
+    // CreateDirectoryTree, keeping every level it makes.
+    bool Make(const Str& path) { return CreateDirectoryTree(path, &MakeLevel, this); }
+
+    // Puts the basic information of `machinePath` on the project directory
+    // `projectPath` through its kept handle, or by opening it when none is
+    // kept (a directory of an earlier run, or one never made: silent).
+    // Directories made after it are closed: the walk is done with them.
+    void Restore(const Str& machinePath, const Str& projectPath) {
+        Str target = ShortenLongPath(projectPath);
+        size_t i = count_;
+        while (i > 0 && entries_[i - 1].path != target) --i;
+        if (i == 0) {
+            CopyBasicInformation(machinePath, projectPath, true);
+            return;
+        }
+        FILE_BASIC_INFO info;
+        if (ReadBasicInformation(machinePath, info))
+            SetFileInformationByHandle(entries_[i - 1].handle.get(), FileBasicInfo, &info, sizeof info);
+        while (count_ >= i) entries_[--count_].handle.reset();
+    }
+
+private:
+    static DWORD MakeLevel(const wchar_t* path, void* context) {
+        auto* self = static_cast<MadeDirectories*>(context);
+        UNICODE_STRING ntPath;
+        if (!RtlDosPathNameToNtPathName_U(path, &ntPath, nullptr, nullptr)) return ERROR_PATH_NOT_FOUND;
+        OBJECT_ATTRIBUTES object;
+        InitializeObjectAttributes(&object, &ntPath, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+        IO_STATUS_BLOCK io;
+        HANDLE handle = nullptr;
+        // What CreateDirectoryW asks for, with the right to write attributes.
+        NTSTATUS status = NtCreateFile(&handle, FILE_LIST_DIRECTORY | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE, &object,
+                                       &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_CREATE,
+                                       FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT,
+                                       nullptr, 0);
+        RtlFreeUnicodeString(&ntPath);
+        if (status < 0) return RtlNtStatusToDosError(status);
+        if (self->count_ == self->entries_.size()) self->entries_.emplace_back();
+        Entry& entry = self->entries_[self->count_++];
+        entry.path.Assign(path);
+        entry.handle.reset(handle);
+        return 0;
+    }
+
+    struct Entry {
+        Str path;  // as handed to the system
+        FileHandle handle;
+    };
+    std::vector<Entry> entries_;
+    size_t count_ = 0;
+};
+
+// Diff mode, one created or modified file: creates the parent directories,
+// prints "Copying ..." (unless quiet) and copies the file with its basic
+// information; a failed copy is retried once after the target's attributes
+// are reset, and then only warned about. True when the project path now
+// holds the copy.
+bool CopyProjectFile(const Str& outputDir, const Str& machinePath, MadeDirectories& made, Str& projectPath,
+                     Str& scratch) {
+    ProjectPath(outputDir, machinePath, projectPath, scratch);
+    ptrdiff_t cut = projectPath.FindLast(L'\\');
+    if (cut > 0) {
+        scratch.Assign(projectPath.c_str(), static_cast<size_t>(cut));
+        made.Make(scratch);
+    }
+    bool quiet = Options().quiet;
+    if (!quiet) PrintPlain(L"Copying %ls\n", machinePath.c_str());
+
+    Str source = ShortenLongPath(machinePath);
+    Str target = ShortenLongPath(projectPath);
+    if (CopyFileData(source, target, true)) return true;
+    // A read-only copy from an earlier run refuses to be replaced. A copy
+    // made only on this second attempt keeps what a plain copy gives it.
+    SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (CopyFileData(source, target, false)) return true;
+    if (!quiet) PrintWarning(L"Could not copy file %ls -> %ls\n", machinePath.c_str(), projectPath.c_str());
+    return false;
+}
+
+// Diff mode, one created or forced directory: creates it with its parents
+// and writes its ##Attributes.ini (WriteCopy when the exclusion list forces
+// it, else `mode`). Fatal when the directory or the attribute file cannot be
+// made.
+void WriteProjectDirectory(const Str& outputDir, const Str& machinePath, const wchar_t* mode, MadeDirectories& made,
+                           Str& projectPath, Str& scratch) {
+    ProjectPath(outputDir, machinePath, projectPath, scratch);
+    if (!made.Make(projectPath) &&
+        GetFileAttributesW(ShortenLongPath(projectPath).c_str()) == INVALID_FILE_ATTRIBUTES)
+        Fatal(L"Could not create directory: %ls", projectPath.c_str());
+    // The machine directory's times and attributes are put on it once, after
+    // its contents (the attribute file below included) are written: a copy
+    // here would be overwritten by that one and only cost a round trip.
+
+    ExcludeList* lists = Options().excludeList.get();
+    if (lists && lists->IsForcedWriteCopy(machinePath.c_str())) mode = kModeWriteCopy;
+
+    Str fileName;
+    AttributeFileName(projectPath, fileName, scratch);
+    switch (WriteAttributesFile(fileName, mode, FILE_SHARE_WRITE)) {
+    case WriteResult::CannotCreate:
+        Fatal(L"Unable to create file %ls", fileName.c_str());
+    case WriteResult::CannotWrite:
+        Fatal(L"Unable to write to %ls", fileName.c_str());
+    case WriteResult::Ok:
+        break;
+    }
+}
+
+// After a directory's children were written: its project copy gets the
+// machine directory's times and attributes again. Silent when there is no
+// project copy.
+void RestoreDirectoryInformation(const Str& outputDir, const Str& machinePath, MadeDirectories& made,
+                                 Str& projectPath, Str& scratch) {
+    ProjectPath(outputDir, machinePath, projectPath, scratch);
+    made.Restore(machinePath, projectPath);
+}
+
 enum class Change { None, Modified, Created };
 
 bool SameFile(const SnapshotStore& post, const FileEntry& now, const SnapshotStore& pre,
@@ -201,7 +360,7 @@ public:
             NameView name = post_.Name(root.nameOffset);
             path_.Assign(name.text, name.length);
             if (Children(offset, root, 1) && !print_)
-                RestoreDirectoryInformation(outputDir_, path_, projectPath_, scratch_);
+                RestoreDirectoryInformation(outputDir_, path_, made_, projectPath_, scratch_);
         }
     }
 
@@ -276,14 +435,14 @@ private:
                 if (print_) {
                     PrintDirectoryLine(path_);
                 } else {
-                    WriteProjectDirectory(outputDir_, path_, mode, projectPath_, scratch_);
+                    WriteProjectDirectory(outputDir_, path_, mode, made_, projectPath_, scratch_);
                     wrote = true;
                 }
             } else if (print_) {
                 PrintFileLine(change == Change::Modified, path_);
             } else {
                 if (change == Change::Modified) NoteModifiedFile(post_, path_);
-                CopyProjectFile(outputDir_, path_, projectPath_, scratch_);
+                CopyProjectFile(outputDir_, path_, made_, projectPath_, scratch_);
                 wrote = true;
             }
         }
@@ -295,7 +454,7 @@ private:
         // back now; a project directory that this run did not touch is left
         // alone.
         if (directory && (below || wrote) && !print_)
-            RestoreDirectoryInformation(outputDir_, path_, projectPath_, scratch_);
+            RestoreDirectoryInformation(outputDir_, path_, made_, projectPath_, scratch_);
         wrote |= below;
 
         if (included) {
@@ -322,6 +481,7 @@ private:
     Str upper_;
     Str projectPath_;
     Str scratch_;
+    MadeDirectories made_;
 };
 
 }  // namespace
@@ -336,29 +496,8 @@ void ProjectPath(const Str& outputDir, const Str& machinePath, Str& out, Str& sc
 }
 
 bool CopyBasicInformation(const Str& source, const Str& destination, bool isDirectory) {
-    // The source's times and attributes come from a path query, which needs
-    // no handle of its own: a third of the cost of an open, query and close
-    // under Wine, where each of those is a server round trip.
     FILE_BASIC_INFO info;
-    {
-        UNICODE_STRING ntPath;
-        if (!RtlDosPathNameToNtPathName_U(source.c_str(), &ntPath, nullptr, nullptr)) return false;
-        OBJECT_ATTRIBUTES object;
-        InitializeObjectAttributes(&object, &ntPath, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
-        FILE_NETWORK_OPEN_INFORMATION facts;
-        NTSTATUS status = NtQueryFullAttributesFile(&object, &facts);
-        RtlFreeUnicodeString(&ntPath);
-        if (status < 0) return false;
-        info.CreationTime = facts.CreationTime;
-        info.LastAccessTime = facts.LastAccessTime;
-        info.LastWriteTime = facts.LastWriteTime;
-        info.ChangeTime = facts.ChangeTime;
-        info.FileAttributes = facts.FileAttributes;
-    }
-    info.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN);
-    // Zero would mean "leave the attributes as they are", which would keep
-    // the hidden bit that the copy inherited.
-    if (info.FileAttributes == 0) info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!ReadBasicInformation(source, info)) return false;
     // Directories can only be opened as handles with backup semantics.
     FileHandle out(CreateFileW(ShortenLongPath(destination).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_WRITE,
                                nullptr, OPEN_EXISTING, isDirectory ? FILE_FLAG_BACKUP_SEMANTICS : 0, nullptr));
@@ -379,58 +518,6 @@ size_t FormatAttributesText(const wchar_t* mode, char* buffer, size_t capacity) 
     put('\n');
     if (capacity > 0) buffer[length] = '\0';
     return length;
-}
-
-bool CopyProjectFile(const Str& outputDir, const Str& machinePath, Str& projectPath, Str& scratch) {
-    ProjectPath(outputDir, machinePath, projectPath, scratch);
-    ptrdiff_t cut = projectPath.FindLast(L'\\');
-    if (cut > 0) {
-        scratch.Assign(projectPath.c_str(), static_cast<size_t>(cut));
-        CreateDirectoryTree(scratch);
-    }
-    bool quiet = Options().quiet;
-    if (!quiet) PrintPlain(L"Copying %ls\n", machinePath.c_str());
-
-    Str source = ShortenLongPath(machinePath);
-    Str target = ShortenLongPath(projectPath);
-    if (CopyFileData(source, target, true)) return true;
-    // A read-only copy from an earlier run refuses to be replaced. A copy
-    // made only on this second attempt keeps what a plain copy gives it.
-    SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (CopyFileData(source, target, false)) return true;
-    if (!quiet) PrintWarning(L"Could not copy file %ls -> %ls\n", machinePath.c_str(), projectPath.c_str());
-    return false;
-}
-
-void WriteProjectDirectory(const Str& outputDir, const Str& machinePath, const wchar_t* mode,
-                           Str& projectPath, Str& scratch) {
-    ProjectPath(outputDir, machinePath, projectPath, scratch);
-    CreateDirectoryTree(projectPath);
-    if (GetFileAttributesW(ShortenLongPath(projectPath).c_str()) == INVALID_FILE_ATTRIBUTES)
-        Fatal(L"Could not create directory: %ls", projectPath.c_str());
-    // The machine directory's times and attributes are put on it once, after
-    // its contents (the attribute file below included) are written: a copy
-    // here would be overwritten by that one and only cost a round trip.
-
-    ExcludeList* lists = Options().excludeList.get();
-    if (lists && lists->IsForcedWriteCopy(machinePath.c_str())) mode = kModeWriteCopy;
-
-    Str fileName;
-    AttributeFileName(projectPath, fileName, scratch);
-    switch (WriteAttributesFile(fileName, mode, FILE_SHARE_WRITE)) {
-    case WriteResult::CannotCreate:
-        Fatal(L"Unable to create file %ls", fileName.c_str());
-    case WriteResult::CannotWrite:
-        Fatal(L"Unable to write to %ls", fileName.c_str());
-    case WriteResult::Ok:
-        break;
-    }
-}
-
-void RestoreDirectoryInformation(const Str& outputDir, const Str& machinePath, Str& projectPath,
-                                 Str& scratch) {
-    ProjectPath(outputDir, machinePath, projectPath, scratch);
-    CopyBasicInformation(machinePath, projectPath, true);
 }
 
 void PrintFileLine(bool modified, const Str& machinePath) {

@@ -31,27 +31,6 @@ inline constexpr const wchar_t* kModeMerged = L"Merged";
 // The 8-bit bytes of an ##Attributes.ini with the given mode.
 size_t FormatAttributesText(const wchar_t* mode, char* buffer, size_t capacity);
 
-// Diff mode, one created or modified file: creates the parent directories,
-// prints "Copying ..." (unless quiet) and copies the file with its basic
-// information; a failed copy is retried once after the target's attributes
-// are reset, and then only warned about. `projectPath` and `scratch` are
-// the caller's reusable buffers. True when the project path now holds the
-// copy.
-bool CopyProjectFile(const Str& outputDir, const Str& machinePath, Str& projectPath, Str& scratch);
-
-// Diff mode, one created or forced directory: creates it with its parents,
-// copies its basic information and writes its ##Attributes.ini (WriteCopy
-// when the exclusion list forces it, else `mode`). Fatal when the directory
-// or the attribute file cannot be made.
-void WriteProjectDirectory(const Str& outputDir, const Str& machinePath, const wchar_t* mode,
-                           Str& projectPath, Str& scratch);
-
-// After a directory's children were written: its project copy gets the
-// machine directory's times and attributes again. Silent when there is no
-// project copy.
-void RestoreDirectoryInformation(const Str& outputDir, const Str& machinePath, Str& projectPath,
-                                 Str& scratch);
-
 // DiffPrint mode lines.
 void PrintFileLine(bool modified, const Str& machinePath);
 void PrintDirectoryLine(const Str& machinePath);

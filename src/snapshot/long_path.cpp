@@ -2,6 +2,7 @@
 
 #include "support/handles.h"
 
+#include <cwchar>
 #include <vector>
 
 namespace scancap {
@@ -129,24 +130,58 @@ Str ShortenLongPath(const Str& path) {
     return rebuilt;
 }
 
-bool CreateDirectoryTree(const Str& path) {
+namespace {
+
+// One level: 0 when made, else the Win32 error.
+DWORD MakeLevel(const wchar_t* path, MakeDirectoryLevel make, void* context) {
+    if (make) return make(path, context);
+    return CreateDirectoryW(path, nullptr) ? 0 : GetLastError();
+}
+
+}  // namespace
+
+bool CreateDirectoryTree(const Str& path, MakeDirectoryLevel make, void* context) {
     Str target = SystemPath(path, kDirectoryPathLimit);
     DWORD attributes = GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (CreateDirectoryW(target.c_str(), nullptr)) return true;
 
-    const wchar_t* p = target.c_str();
-    const size_t length = target.Length();
-    Str level;
-    for (size_t i = RootLength(p, length); i < length; ++i) {
-        if (!IsSeparator(p[i]) || i == 0 || IsSeparator(p[i - 1])) continue;
-        level.Assign(p, i);
-        DWORD levelAttributes = GetFileAttributesW(level.c_str());
-        if (levelAttributes == INVALID_FILE_ATTRIBUTES) CreateDirectoryW(level.c_str(), nullptr);
-        else if (!(levelAttributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    // Upwards from the deepest level until one is made or found, then down
+    // again: each missing level costs one call and only the nearest existing
+    // one is touched. The levels are cut out of one buffer in place.
+    wchar_t* p = target.Data();
+    const size_t root = RootLength(p, target.Length());
+    size_t end = target.Length();
+    while (end > root && IsSeparator(p[end - 1])) --end;
+    if (end <= root) return IsDirectory(target);
+    p[end] = L'\0';
+
+    size_t level = end;
+    for (;;) {
+        DWORD error = MakeLevel(p, make, context);
+        if (error == 0) break;
+        if (error != ERROR_PATH_NOT_FOUND) {
+            // There already (a directory, or a file in the way), made
+            // meanwhile, or refused though it exists (no right to create).
+            DWORD found = GetFileAttributesW(p);
+            if (found == INVALID_FILE_ATTRIBUTES || !(found & FILE_ATTRIBUTE_DIRECTORY)) return false;
+            break;
+        }
+        size_t parent = level;
+        while (parent > root && !IsSeparator(p[parent - 1])) --parent;
+        while (parent > root && IsSeparator(p[parent - 1])) --parent;
+        if (parent <= root) return false;
+        level = parent;
+        p[level] = L'\0';
     }
-    CreateDirectoryW(target.c_str(), nullptr);
-    return IsDirectory(target);
+    while (level < end) {
+        // Joins the level just made to the next one down, which ends at the
+        // next cut.
+        p[level] = L'\\';
+        level = std::wcslen(p);
+        DWORD error = MakeLevel(p, make, context);
+        if (error != 0 && error != ERROR_ALREADY_EXISTS) return false;
+    }
+    return true;
 }
 
 bool ProbeWritable(const Str& file) {

@@ -11,9 +11,14 @@ Str ShortenLongPath(const Str& path);
 // The path to hand to a file-system call: shortened, and when that still
 // leaves `limit` characters or more, the "\\?\" form of its full path.
 Str SystemPath(const Str& path, size_t limit = MAX_PATH);
+// Makes one directory level (its path in the form handed to the system):
+// 0 when made, else the Win32 error, ERROR_ALREADY_EXISTS or
+// ERROR_PATH_NOT_FOUND among them.
+using MakeDirectoryLevel = DWORD (*)(const wchar_t* path, void* context);
 // Creates a directory with all missing levels; true when it exists afterwards
-// as a directory.
-bool CreateDirectoryTree(const Str& path);
+// as a directory. Each missing level is made by `make` (CreateDirectoryW when
+// null), from the highest down.
+bool CreateDirectoryTree(const Str& path, MakeDirectoryLevel make = nullptr, void* context = nullptr);
 // Can `file` be written? Creates the parent directories; leaves an existing
 // file as it was.
 bool ProbeWritable(const Str& file);

@@ -196,20 +196,51 @@ TEST_F(FileTree, CreatedDirectoriesGetExactAttributeFilesAndKeepTheirTimes) {
 
 TEST_F(FileTree, ParentsMadeForAChangedFileTakeTheirMachineTimes) {
     MakeDir(L"Old");
-    MakeFile(L"Old\\new.txt", "n");
+    MakeDir(L"Old\\Deeper");
+    MakeFile(L"Old\\Deeper\\new.txt", "n");
     SetTimes(Machine(L"Old"), 0x01d1000000000000ull, 0x01d1000000000000ull, 0x01d1200000000000ull);
+    SetTimes(Machine(L"Old\\Deeper"), 0x01d1300000000000ull, 0x01d1300000000000ull, 0x01d1400000000000ull);
+    ASSERT_TRUE(SetFileAttributesW(Machine(L"Old\\Deeper").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    Node deeper = NodeFromDisk(Machine(L"Old\\Deeper"));
+    deeper.name = L"Deeper";
+    deeper.children.clear();
     Node old = NodeFromDisk(Machine(L"Old"));
     old.name = L"Old";
-    old.children.clear();
+    old.children = {deeper};
     Node root = NodeFromDisk(machine_);
     root.children = {old};
 
     Generate({root});
 
-    EXPECT_EQ(ReadFileBytes(Project(Machine(L"Old\\new.txt"))), "n");
-    // Not created by the pass, so no attribute file of its own.
+    EXPECT_EQ(ReadFileBytes(Project(Machine(L"Old\\Deeper\\new.txt"))), "n");
+    // Not created by the pass, so no attribute files of their own.
     EXPECT_FALSE(Exists(Attributes(L"Old")));
-    EXPECT_EQ(Times(Project(Machine(L"Old")))[2], 0x01d1200000000000ull);
+    EXPECT_FALSE(Exists(Attributes(L"Old\\Deeper")));
+    // Each level made on the way takes its own machine directory's times
+    // (creation as the file system reports it back), the deeper one visible.
+    auto check = [&] {
+        for (const wchar_t* level : {L"Old", L"Old\\Deeper"}) {
+            std::vector<uint64_t> machine = Times(Machine(level));
+            std::vector<uint64_t> project = Times(Project(Machine(level)));
+            EXPECT_EQ(project[0], machine[0]) << Utf8(Str(level));
+            EXPECT_EQ(project[2], machine[2]) << Utf8(Str(level));
+        }
+        EXPECT_EQ(Times(Project(Machine(L"Old")))[2], 0x01d1200000000000ull);
+        EXPECT_EQ(Times(Project(Machine(L"Old\\Deeper")))[2], 0x01d1400000000000ull);
+        EXPECT_EQ(GetFileAttributesW(Project(Machine(L"Old\\Deeper")).c_str()), DWORD(FILE_ATTRIBUTE_DIRECTORY));
+    };
+    check();
+
+    // Again into the project of that run: the directories are there already,
+    // and a second file written into each disturbs their times once more.
+    MakeFile(L"Old\\second.txt", "2");
+    MakeFile(L"Old\\Deeper\\second.txt", "2");
+    SetTimes(Machine(L"Old"), 0x01d1000000000000ull, 0x01d1000000000000ull, 0x01d1200000000000ull);
+    SetTimes(Machine(L"Old\\Deeper"), 0x01d1300000000000ull, 0x01d1300000000000ull, 0x01d1400000000000ull);
+    post_ = std::make_unique<SnapshotStore>();
+    Generate({root});
+    EXPECT_EQ(ReadFileBytes(Project(Machine(L"Old\\Deeper\\second.txt"))), "2");
+    check();
 }
 
 TEST_F(FileTree, DirectoriesThatCannotBeMadeStopTheRun) {
