@@ -24,6 +24,10 @@ trap 'bash "$here/../../tests/wine/teardown.sh" "$prefix"' EXIT
 drive_c="$WINEPREFIX/drive_c"
 cp "$helper" "$drive_c/scancap/diff_bench.exe"
 win() { (cd "$drive_c" && "$WINE" "$@"); }
+# A desktop session that lasts as long as the benchmark, as on a Windows
+# machine: see "session" in diff_bench.cpp. The teardown ends it.
+win 'C:\scancap\diff_bench.exe' session 7200 >/dev/null 2>&1 </dev/null &
+sleep 2
 # timed ARGS...: what the helper printed last on standard error.
 timed() { win 'C:\scancap\diff_bench.exe' "$@" 2>&1 >/dev/null | tr -d '\r' | tail -n 1; }
 stats() { printf '%s\n' "$@" | sort -n | awk '{v[NR]=$1} END {printf "%.0f %.0f", v[1], v[int((NR+1)/2)]}'; }
@@ -56,11 +60,14 @@ for i in $(seq 0 "$runs"); do
   l=$(timed load "$pre" "$post")
   p=$(timed run "$pre" -DiffPrint "$post" -Quiet)
   read -r ps pl pg <<<"$(timed phases "$pre" "$post")"
-  rm -rf "$drive_c/bench/out"
+  # Each write starts from a clean disk: the previous run's files and their
+  # removal are flushed first, so that neither side pays for the other's
+  # write-back.
+  rm -rf "$drive_c/bench/out"; sync
   d=$(timed run "$pre" -Diff "$post" 'C:\bench\out' -Quiet)
-  rm -rf "$drive_c/bench/out"
+  rm -rf "$drive_c/bench/out"; sync
   read -r ds dl dg <<<"$(timed phases "$pre" "$post" 'C:\bench\out')"
-  rm -rf "$drive_c/bench/raw"
+  rm -rf "$drive_c/bench/raw"; sync
   c=$(timed copy 'C:\bench\changed.txt' 'C:\bench\raw')
   echo "run $i: load $l | -DiffPrint $p (start-up $ps, load $pl, generation $pg)" \
        "| -Diff $d (start-up $ds, load $dl, generation $dg) | raw copy $c   [ms]"
