@@ -246,7 +246,13 @@ private:
                                        FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT,
                                        nullptr, 0);
         RtlFreeUnicodeString(&ntPath);
-        if (status < 0) return RtlNtStatusToDosError(status);
+        if (status < 0) {
+            DWORD error = RtlNtStatusToDosError(status);
+            // Where the right to write attributes is not granted, the
+            // directory is made without a handle and restored by path later.
+            if (error != ERROR_ACCESS_DENIED) return error;
+            return CreateDirectoryW(path, nullptr) ? 0 : GetLastError();
+        }
         if (self->count_ == self->entries_.size()) self->entries_.emplace_back();
         Entry& entry = self->entries_[self->count_++];
         entry.path.Assign(path);

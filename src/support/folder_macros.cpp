@@ -374,13 +374,18 @@ void AddMacro(const wchar_t* name, const wchar_t* folder) {
 
     Str shortMacro;
     shortMacro.Format(L"%%%ls~", name);
+    // One call in the usual case: each call walks the folder's levels on
+    // disk, and a short form is no longer than the folder it names.
     Str shortForm;
-    DWORD need = GetShortPathNameW(folder, nullptr, 0);
-    if (need > 0) {
-        shortForm.Reserve(need + 2, true);
-        DWORD n = GetShortPathNameW(folder, shortForm.Data(), need);
-        shortForm.SetLength(n > 0 && n < need ? n : 0);
+    shortForm.Reserve(kFolderChars, true);
+    DWORD room = static_cast<DWORD>(shortForm.Capacity() - 1);
+    DWORD n = GetShortPathNameW(folder, shortForm.Data(), room);
+    if (n >= room) {
+        shortForm.Reserve(n, true);
+        room = static_cast<DWORD>(shortForm.Capacity() - 1);
+        n = GetShortPathNameW(folder, shortForm.Data(), room);
     }
+    shortForm.SetLength(n > 0 && n < room ? n : 0);
     if (!shortForm.IsEmpty() &&
         CompareStringOrdinal(shortForm.c_str(), static_cast<int>(shortForm.Length()), folder, -1, TRUE) !=
             CSTR_EQUAL) {
