@@ -12,6 +12,7 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace scancap {
@@ -253,10 +254,11 @@ private:
             if (error != ERROR_ACCESS_DENIED) return error;
             return CreateDirectoryW(path, nullptr) ? 0 : GetLastError();
         }
+        FileHandle made(handle);
         if (self->count_ == self->entries_.size()) self->entries_.emplace_back();
         Entry& entry = self->entries_[self->count_++];
         entry.path.Assign(path);
-        entry.handle.reset(handle);
+        entry.handle = std::move(made);
         return 0;
     }
 
