@@ -226,7 +226,7 @@ for ((n = 0; n < 300; n++)); do
   if [ -n "$bytes" ]; then
     printf "$bytes" | dd of="$mutant" bs=1 seek="$offset" conv=notrunc status=none
   fi
-  (cd "$drive_c" && timeout 120 "$WINE" "$exe" 'C:\e2e-out\mutant.snapshot' -Print) >/dev/null 2>"$work/err" </dev/null
+  (cd "$drive_c" && timeout 120 "$WINE" "$exe" 'C:\e2e-out\mutant.snapshot' -Print) >"$work/out" 2>"$work/err" </dev/null
   rc=$?
   case $rc in 0) listed=$((listed + 1)) ;; 1) refused=$((refused + 1)) ;; esac
   if [ "$rc" != 0 ] && [ "$rc" != 1 ]; then
@@ -235,6 +235,11 @@ for ((n = 0; n < 300; n++)); do
     crashes=$((crashes + 1))
   elif [ "$rc" = 1 ] && ! grep -q 'Error:' "$work/err"; then
     fail "mutation $n ($what): exit code 1 without an error message"
+    echo "standard error:"; head -c 600 "$work/err"; echo
+    echo "standard output:"; head -c 600 "$work/out"; echo
+    # Still a failure; the second run only tells whether it repeats.
+    (cd "$drive_c" && timeout 120 "$WINE" "$exe" 'C:\e2e-out\mutant.snapshot' -Print) >/dev/null 2>"$work/err2" </dev/null
+    echo "the same file once more: exit code $?, standard error: $(head -c 300 "$work/err2")"
   elif grep -qiE 'unhandled|page fault|backtrace' "$work/err"; then
     fail "mutation $n ($what): crash report"
     head -5 "$work/err"
