@@ -12,9 +12,7 @@
 //   diff_bench copy LIST DEST            raw copy of the files listed in LIST
 //                                        (UTF-8, one full path a line) to
 //                                        DEST\<path without its drive>
-//   diff_bench session SECONDS           keeps a window (and with it Wine's
-//                                        desktop process) for SECONDS
-// Each but the last prints "<milliseconds>" on standard error.
+// Each prints "<milliseconds>" on standard error.
 #include "project/analysis.h"
 #include "project/generate.h"
 #include "snapshot/driver.h"
@@ -189,24 +187,6 @@ int Copy(const wchar_t* listFile, const wchar_t* dest) {
     return copied == files.size() ? 0 : 1;
 }
 
-// A Windows machine always has its desktop running. Wine starts its desktop
-// process for the first window of a session (here the window that
-// CoInitialize makes for the thread's apartment) and ends it soon after the
-// last one closes, which would put a desktop start-up of about a quarter of a
-// second into every timed scancap run. This process keeps one window open
-// for the benchmark's duration.
-int Session(const wchar_t* seconds) {
-    CoInitialize(nullptr);
-    ULONGLONG end = GetTickCount64() + 1000ull * std::wcstoul(seconds, nullptr, 10);
-    MSG message;
-    while (GetTickCount64() < end) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 1000, QS_ALLINPUT);
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-    }
-    CoUninitialize();
-    return 0;
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -214,9 +194,8 @@ int wmain(int argc, wchar_t** argv) {
     if (argc == 4 && std::wcscmp(argv[1], L"load") == 0) return Load(argv[2], argv[3]);
     if (argc >= 3 && std::wcscmp(argv[1], L"run") == 0) return Run(argc, argv);
     if (argc == 4 && std::wcscmp(argv[1], L"copy") == 0) return Copy(argv[2], argv[3]);
-    if (argc == 3 && std::wcscmp(argv[1], L"session") == 0) return Session(argv[2]);
     if ((argc == 4 || argc == 5) && std::wcscmp(argv[1], L"phases") == 0)
         return Phases(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
-    std::fputs("usage: diff_bench keys create|change KEY | load PRE POST | run ARGS... | copy LIST DEST | phases PRE POST [OUT] | session SECONDS\n", stderr);
+    std::fputs("usage: diff_bench keys create|change KEY | load PRE POST | run ARGS... | copy LIST DEST | phases PRE POST [OUT]\n", stderr);
     return 2;
 }

@@ -25,8 +25,8 @@ drive_c="$WINEPREFIX/drive_c"
 cp "$helper" "$drive_c/scancap/diff_bench.exe"
 win() { (cd "$drive_c" && "$WINE" "$@"); }
 # A desktop session that lasts as long as the benchmark, as on a Windows
-# machine: see "session" in diff_bench.cpp. The teardown ends it.
-win 'C:\scancap\diff_bench.exe' session 7200 >/dev/null 2>&1 </dev/null &
+# machine: see tests/wine/desktop_session.cpp. The teardown ends it.
+win "$build/tests/desktop_session.exe" >/dev/null 2>&1 </dev/null &
 sleep 2
 # timed ARGS...: what the helper printed last on standard error.
 timed() { win 'C:\scancap\diff_bench.exe' "$@" 2>&1 >/dev/null | tr -d '\r' | tail -n 1; }

@@ -1,7 +1,7 @@
 #!/bin/bash
 # Makes a fresh Wine prefix for one test run, hardens it, copies the program
 # into C:\scancap and leaves a persistent wineserver running.
-#   setup.sh PREFIX [DIST_DIR]
+#   setup.sh PREFIX [DIST_DIR]        (SCANCAP_SESSION_EXE: see below)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/env.sh"
@@ -34,4 +34,10 @@ fi
 # Warm up: the first program started in a new prefix also starts Wine's
 # services; let that happen before tests start in parallel.
 (cd "$prefix/drive_c" && "$WINE" cmd.exe /c exit 0 </dev/null >/dev/null 2>&1) || true
+# With SCANCAP_SESSION_EXE, a desktop session that lasts until the clean-up
+# stops the wineserver (see desktop_session.cpp). Detached from every pipe of
+# the caller, so that nobody waits for it.
+if [ -n "${SCANCAP_SESSION_EXE:-}" ] && [ -f "$SCANCAP_SESSION_EXE" ]; then
+  (cd "$prefix/drive_c" && exec setsid "$WINE" "$SCANCAP_SESSION_EXE") </dev/null >/dev/null 2>&1 &
+fi
 echo "wine prefix ready: $prefix"
