@@ -10,7 +10,9 @@
 #include "snapshot/long_path.h"
 #include "snapshot/printer.h"
 #include "snapshot/snapshot_file.h"
+#include "suggest/entry_naming.h"
 #include "suggest/machine_facts.h"
+#include "suggest/project_overview.h"
 #include "support/console.h"
 #include "support/fatal.h"
 #include "support/folder_macros.h"
@@ -65,9 +67,8 @@ int RunSuggestNameMode(const RunOptions& options) {
     SnapshotStore post;
     LoadSnapshot(pre, options.preSnapshot);
     LoadSnapshot(post, options.postSnapshot);
-    // SuggestName(post, pre) prints the suggested project name here once name
-    // suggestion is part of the program.
-    Fatal(L"-SuggestName is not available in this build");
+    SuggestName(post, pre, *options.excludeList);
+    return 0;
 }
 
 int RunSuggestProjectMode(const RunOptions& options) {
@@ -77,15 +78,13 @@ int RunSuggestProjectMode(const RunOptions& options) {
     LoadSnapshot(post, options.postSnapshot);
     Str prePath = FullPath(options.preSnapshot);
     Str postPath = FullPath(options.postSnapshot);
-    UpgradeFlags flags;
-    flags.ieUpgradeTo10 = IEUpgradeTest(pre, post, nullptr, L"10.");
-    flags.ieUpgradeTo11 = IEUpgradeTest(pre, post, nullptr, L"11.");
-    // WriteProjectOverview(post, pre, overviewFile, prePath, postPath) writes
-    // the project overview here once it is part of the program.
-    (void)prePath;
-    (void)postPath;
-    (void)flags;
-    Fatal(L"-SuggestProject is not available in this build");
+    OverviewSettings settings;
+    settings.excludeList = options.excludeList.get();
+    settings.ieSelection = options.ieSelection;
+    settings.upgrade.ieUpgradeTo10 = IEUpgradeTest(pre, post, nullptr, L"10.");
+    settings.upgrade.ieUpgradeTo11 = IEUpgradeTest(pre, post, nullptr, L"11.");
+    WriteProjectOverview(post, pre, options.overviewFile, prePath, postPath, settings);
+    return 0;
 }
 
 int RunDiffMode(RunOptions& options) {

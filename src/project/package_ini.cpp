@@ -3,12 +3,11 @@
 #include "project/build_script.h"
 #include "project/file_tree.h"
 #include "project/overrides.h"
+#include "suggest/machine_facts.h"
 #include "support/fatal.h"
 #include "support/handles.h"
 
 #include <vector>
-
-extern "C" NTSYSAPI NTSTATUS NTAPI RtlGetVersion(PRTL_OSVERSIONINFOW info);
 
 namespace scancap {
 
@@ -17,26 +16,6 @@ namespace {
 constexpr char kToolVersion[] = "5.1.0";
 constexpr unsigned kToolBuild = 2079447;
 constexpr int kProcessorArchitecture = 9;  // x64
-
-unsigned PlatformVersion() {
-    RTL_OSVERSIONINFOW info{};
-    info.dwOSVersionInfoSize = sizeof(info);
-    if (RtlGetVersion(&info) != 0) return 0;
-    return (info.dwMajorVersion << 8) | info.dwMinorVersion;
-}
-
-int OsArchitecture() {
-    SYSTEM_INFO info{};
-    GetNativeSystemInfo(&info);
-    switch (info.wProcessorArchitecture) {
-    case PROCESSOR_ARCHITECTURE_AMD64:
-    case PROCESSOR_ARCHITECTURE_IA64:
-    case PROCESSOR_ARCHITECTURE_ARM64:
-        return 64;
-    default:
-        return 32;
-    }
-}
 
 // The last component of the output directory's full path.
 Str SandboxNameOf(const Str& outputDir) {
@@ -127,7 +106,8 @@ Str DefaultPackageSettingsText(const Str& outputDir) {
                 L"SandboxName=%ls\r\n\r\n"
                 L"; InventoryName is used by desktop management systems to identify packages for usage "
                 L"reporting purposes\r\nInventoryName=%ls\r\n\r\n",
-                kToolVersion, kToolBuild, kProcessorArchitecture, PlatformVersion(), OsArchitecture(),
+                kToolVersion, kToolBuild, kProcessorArchitecture, RunningSystemVersion().PlatformVersion(),
+                SystemArchitecture(),
                 name.c_str(), name.c_str());
     text.Append(kAccessBlock);
     text.Append(kSandboxBlock);

@@ -80,13 +80,20 @@ Str SystemPath(const Str& path, size_t limit) {
         return shortened;
     Str full = FullPath(shortened);
     if (full.Length() < 2) return shortened;
+    return LongPathForm(full);
+}
+
+Str LongPathForm(const Str& fullPath) {
+    const wchar_t* p = fullPath.c_str();
+    if (fullPath.Length() >= 4 && p[0] == L'\\' && p[1] == L'\\' && (p[2] == L'?' || p[2] == L'.') && p[3] == L'\\')
+        return fullPath;
     Str result;
-    if (full[0] == L'\\' && full[1] == L'\\') {
+    if (fullPath.Length() >= 2 && p[0] == L'\\' && p[1] == L'\\') {
         result.Assign(L"\\\\?\\UNC\\");
-        result.Append(full.c_str() + 2, full.Length() - 2);
+        result.Append(p + 2, fullPath.Length() - 2);
     } else {
         result.Assign(L"\\\\?\\");
-        result.Append(full);
+        result.Append(fullPath);
     }
     return result;
 }

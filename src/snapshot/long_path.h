@@ -11,6 +11,9 @@ Str ShortenLongPath(const Str& path);
 // The path to hand to a file-system call: shortened, and when that still
 // leaves `limit` characters or more, the "\\?\" form of its full path.
 Str SystemPath(const Str& path, size_t limit = MAX_PATH);
+// The "\\?\" form of a full path ("\\?\UNC\" for a share), which lifts the
+// MAX_PATH limit; a path already in that form comes back unchanged.
+Str LongPathForm(const Str& fullPath);
 // Makes one directory level (its path in the form handed to the system):
 // 0 when made, else the Win32 error, ERROR_ALREADY_EXISTS or
 // ERROR_PATH_NOT_FOUND among them.

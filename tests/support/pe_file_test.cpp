@@ -1,0 +1,188 @@
+#include "support/pe_file.h"
+
+#include "common/testing.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+namespace scancap {
+namespace {
+
+using testing::TempDir;
+using testing::WriteFileBytes;
+
+void Put16(std::string& b, size_t at, uint16_t v) { std::memcpy(&b[at], &v, 2); }
+void Put32(std::string& b, size_t at, uint32_t v) { std::memcpy(&b[at], &v, 4); }
+
+// An image with one section (virtual 0x1000, file 0x200) holding an export
+// directory whose only name is "CPlApplet" (function address 0x1234).
+struct Image {
+    uint16_t machine = 0x14C;
+    uint16_t characteristics = 0x2102;  // DLL
+    bool exports = true;
+    uint32_t ntOffset = 64;
+    uint32_t nameCount = 1;
+
+    std::string Bytes() const {
+        bool is64 = machine == 0x8664;
+        std::string b(std::max<size_t>(0x400, ntOffset + 0x200), '\0');
+        b[0] = 'M', b[1] = 'Z';
+        Put32(b, 60, ntOffset);
+        std::memcpy(&b[ntOffset], "PE\0\0", 4);
+        size_t fileHeader = ntOffset + 4, optional = ntOffset + 24;
+        uint16_t optionalBytes = is64 ? 240 : 224;
+        Put16(b, fileHeader, machine);
+        Put16(b, fileHeader + 2, 1);
+        Put16(b, fileHeader + 16, optionalBytes);
+        Put16(b, fileHeader + 18, characteristics);
+        Put16(b, optional, is64 ? 0x20B : 0x10B);
+        Put32(b, optional + 60, 0x200);  // SizeOfHeaders
+        Put32(b, optional + (is64 ? 108 : 92), 16);
+        if (exports) Put32(b, optional + (is64 ? 112 : 96), 0x1000), Put32(b, optional + (is64 ? 116 : 100), 0x40);
+        size_t section = optional + optionalBytes;
+        if (section + 40 <= 0x200) {
+            Put32(b, section + 8, 0x200), Put32(b, section + 12, 0x1000);
+            Put32(b, section + 16, 0x200), Put32(b, section + 20, 0x200);
+        }
+        Put32(b, 0x200 + 20, 1);
+        Put32(b, 0x200 + 24, nameCount);
+        Put32(b, 0x200 + 28, 0x1028), Put32(b, 0x200 + 32, 0x102C), Put32(b, 0x200 + 36, 0x1030);
+        Put32(b, 0x228, 0x1234), Put32(b, 0x22C, 0x1034);
+        std::memcpy(&b[0x234], "CPlApplet", 10);
+        return b;
+    }
+};
+
+std::string DosStub(int32_t newHeader, const std::string& atNewHeader = "") {
+    std::string b(64, '\0');
+    b[0] = 'M', b[1] = 'Z';
+    Put32(b, 60, uint32_t(newHeader));
+    if (newHeader > 0) b.resize(size_t(newHeader));
+    return b + atNewHeader;
+}
+
+std::string NeHeader(uint8_t targetOs) {
+    std::string h(64, '\0');
+    h[0] = 'N', h[1] = 'E', h[0x36] = char(targetOs);
+    return h;
+}
+
+TEST(ClassifyExecutable, ClassesDescriptionsAndErrors) {
+    std::string pe64 = Image{0x8664, 0x22}.Bytes();
+    const struct {
+        const wchar_t* name;
+        std::string bytes;
+        uint32_t expected;
+        const char* description;  // empty: the probe adds none
+        bool badFormat;
+    } rows[] = {
+        {L"x.bat", "abc", kExeBatch, "[no valid DOS header, .bat or .cmd extension]", false},
+        {L"x.com", "abc", kExeDos, "[no valid DOS header, .com extension]", false},
+        {L"x.txt", "abc", kExeOther, "[no valid DOS header found ***]", true},
+        {L"dos.exe", DosStub(0), kExeDos, "[DOS executable]", false},
+        {L"far.exe", DosStub(0x1000).substr(0, 64), kExeDos, "[Unable to read executable type signature]", true},
+        {L"w16.exe", DosStub(64, NeHeader(2)), kExeWin16, "[Win16 executable]", false},
+        {L"os2.exe", DosStub(64, NeHeader(1)), kExeOther, "[Unrecognized OS2 exetyp ***]", false},
+        {L"ne.exe", DosStub(64, NeHeader(2).substr(0, 40)), kExeOther,
+         "[OS2 signature found but unable to load OS2 header ***]", false},
+        {L"le.exe", DosStub(64, std::string("LE\0\0", 4)), kExeDos, "[Unrecognized executable type signature ***]",
+         true},
+        {L"cut.exe", pe64.substr(0, 64 + 200), kExeDos, "[Unable to read NT headers ***]", true},
+        {L"a.exe", Image{0x14C, 0x102}.Bytes(), kExeProgram32, "", false},
+        {L"a.dll", Image{0x14C, 0x2102}.Bytes(), kExeDll32, "", false},
+        {L"b.exe", pe64, kExeProgram64, "", false},
+        {L"b.dll", Image{0x8664, 0x2022}.Bytes(), kExeDll64, "", false},
+        {L"arm.exe", Image{0xAA64, 0x22}.Bytes(), kExeOther, "", false},
+    };
+    TempDir dir;
+    for (const auto& r : rows) {
+        Str path = dir / r.name;
+        WriteFileBytes(path, r.bytes);
+        FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(file);
+        Str description;
+        uint8_t headers[kNtHeaderBytes] = {};
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(ClassifyExecutable(file.get(), path.c_str(), headers, &description), r.expected)
+            << testing::Utf8(r.name);
+        if (r.badFormat) {
+            EXPECT_EQ(GetLastError(), DWORD(ERROR_BAD_EXE_FORMAT)) << testing::Utf8(r.name);
+        }
+        EXPECT_EQ(testing::Utf8(description), r.description) << testing::Utf8(r.name);
+        if (r.expected >= kExeProgram32 && r.expected <= kExeDll64) {
+            EXPECT_EQ(std::memcmp(headers, r.bytes.data() + 64, kNtHeaderBytes), 0);
+        }
+    }
+}
+
+TEST(PEFile, OpenValidatesTheHeadersAndFindsExports) {
+    Image hugeNameCount;
+    hugeNameCount.nameCount = 0x40000000;  // the names array runs far beyond the directory
+    const struct {
+        Image image;
+        bool opens;
+        uint32_t cplApplet;
+    } rows[] = {
+        {Image{}, true, 0x1234},
+        {Image{0x8664, 0x2022}, true, 0x1234},
+        {Image{0x14C, 0x2102, false}, true, 0},
+        {hugeNameCount, true, 0},
+        // The NT headers must end inside the first 4096 bytes.
+        {Image{0x14C, 0x2102, true, 3832}, true, 0},
+        {Image{0x14C, 0x2102, true, 3840}, false, 0},
+    };
+    TempDir dir;
+    for (const auto& r : rows) {
+        Str path = dir / L"image.cpl";
+        WriteFileBytes(path, r.image.Bytes());
+        PEFile image;
+        SetLastError(0);
+        ASSERT_EQ(image.Open(std::make_unique<PEFileAccessorDisk>(path)), r.opens) << r.image.ntOffset;
+        if (!r.opens) {
+            EXPECT_EQ(GetLastError(), DWORD(ERROR_BAD_EXE_FORMAT));
+            continue;
+        }
+        EXPECT_EQ(image.GetExportAddress("CPlApplet"), r.cplApplet) << r.image.nameCount;
+        EXPECT_EQ(image.GetExportAddress("CPlApple"), 0u);
+        EXPECT_EQ(image.GetExportAddress("CPlAppletX"), 0u);
+    }
+}
+
+// Counts the reads that reach the file.
+class CountingAccessor : public PEFileAccessorDisk {
+public:
+    using PEFileAccessorDisk::PEFileAccessorDisk;
+    int reads = 0;
+    BOOL ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read, OVERLAPPED* at) override {
+        ++reads;
+        return PEFileAccessorDisk::ReadFile(file, buffer, size, read, at);
+    }
+};
+
+TEST(PEFile, ReadsInsideACachedBlockReadTheFileOnce) {
+    TempDir dir;
+    std::string bytes = Image{}.Bytes();
+    WriteFileBytes(dir / L"a.dll", bytes);
+    CountingAccessor accessor(dir / L"a.dll");
+    ASSERT_TRUE(accessor.Open());
+    // A block larger than the file is refused before anything is read.
+    EXPECT_EQ(accessor.GetBlock(0x10, 0x7FFFFFFF), nullptr);
+    ASSERT_TRUE(accessor.SetHeaderSize(0x200));
+    EXPECT_EQ(accessor.reads, 1);
+    // Beyond the headers an address goes through the section table.
+    const uint8_t* block = accessor.GetBlock(0x1000, 0x40);
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(std::memcmp(block, bytes.data() + 0x200, 0x40), 0);
+    EXPECT_EQ(accessor.GetBlock(0x1034, 10), block + 0x34);
+    EXPECT_EQ(accessor.GetBlock(0x1000, 4), block);
+    EXPECT_EQ(accessor.reads, 2);
+    // An address no section holds reads nothing.
+    EXPECT_EQ(accessor.GetBlock(0x3000, 4), nullptr);
+    EXPECT_EQ(accessor.reads, 2);
+}
+
+}  // namespace
+}  // namespace scancap
