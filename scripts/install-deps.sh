@@ -3,6 +3,7 @@
 # skipping the apt round trip when everything is already there.
 set -euo pipefail
 packages=(cmake make python3 bc g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+          g++-mingw-w64-i686-posix
           wine wine64 googletest nsis msitools)
 missing=()
 for p in "${packages[@]}"; do
