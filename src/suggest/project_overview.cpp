@@ -315,9 +315,11 @@ void WriteProjectOverview(const SnapshotStore& post, const SnapshotStore& pre, c
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) Fatal(L"Unable to create file %ls", path.c_str());
     static const uint8_t kByteOrderMark[] = {0xFF, 0xFE};
-    DWORD written = 0;
-    WriteFile(file.get(), kByteOrderMark, sizeof kByteOrderMark, &written, nullptr);
-    WriteFile(file.get(), text.c_str(), DWORD(text.Length() * sizeof(wchar_t)), &written, nullptr);
+    DWORD bytes = DWORD(text.Length() * sizeof(wchar_t)), written = 0;
+    // A full disk must not leave a cut-off overview that looks complete.
+    if (!WriteFile(file.get(), kByteOrderMark, sizeof kByteOrderMark, &written, nullptr) ||
+        !WriteFile(file.get(), text.c_str(), bytes, &written, nullptr) || written != bytes)
+        Fatal(L"Unable to write file %ls", path.c_str());
 }
 
 }  // namespace scancap

