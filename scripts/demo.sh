@@ -2,7 +2,8 @@
 # The main job end to end on the embedded sample: a fresh Wine prefix is
 # scanned, the SampleNotes installer (built from tests/fixtures) runs in it
 # silently, the prefix is scanned again, and the difference becomes a project
-# directory, which is then shown.
+# directory, which is then shown, followed by the suggested name and project
+# overview of the same capture.
 #   scripts/demo.sh [BUILD_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -68,3 +69,9 @@ done
 echo
 echo "== build.bat"
 tr -d '\r' <"$project/build.bat" | sed 's/^/   /'
+
+echo
+echo "== The suggested name (-SuggestName): $(scancap_wine 'C:\scancap\scancap.exe' 'C:\capture\pre.snapshot' -SuggestName 'C:\capture\post.snapshot' | tr -d '\r')"
+echo "== The project overview (-SuggestProject), its first entry sections"
+scancap_wine 'C:\scancap\scancap.exe' 'C:\capture\pre.snapshot' -SuggestProject 'C:\capture\post.snapshot' 'C:\capture\Overview.ini' >/dev/null
+show_utf16 "$drive_c/capture/Overview.ini" | sed -n '/^\[.*\.dat\]$/,$p' | head -n 14 | sed 's/^/   /'
