@@ -177,7 +177,7 @@ public:
                 FormatInto(value, L"%ls", DriveTypeName(type));
             }
             wchar_t label[kLineUnits];
-            FormatInto(label, L"Drive %lc:", root[0]);
+            FormatInto(label, L"Drive %lc", root[0]);
             WriteFact(file, label, value);
         }
         SetErrorMode(savedMode);
