@@ -69,6 +69,9 @@ done
 echo
 echo "== build.bat"
 tr -d '\r' <"$project/build.bat" | sed 's/^/   /'
+echo
+echo "== Support\\Capture Machine Overview.txt"
+show_utf16 "$project/Support/Capture Machine Overview.txt" | sed 's/^/   /'
 
 echo
 echo "== The suggested name (-SuggestName): $(scancap_wine 'C:\scancap\scancap.exe' 'C:\capture\pre.snapshot' -SuggestName 'C:\capture\post.snapshot' | tr -d '\r')"
