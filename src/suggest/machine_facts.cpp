@@ -1,30 +1,11 @@
 #include "suggest/machine_facts.h"
 
-#include <cstring>
 #include <cwchar>
 
 namespace scancap {
 namespace {
 
 constexpr wchar_t kInternetExplorerKey[] = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Internet Explorer";
-
-// String data of a value, up to its first zero unit; false when the value is
-// absent (or its data lies outside the arena).
-bool ReadStringValue(const SnapshotStore& store, uint32_t key, const wchar_t* name, Str& out) {
-    uint32_t valueOffset = store.FindValue(key, name);
-    RegValueRecord value;
-    if (valueOffset == 0 || !store.ReadValue(valueOffset, value)) return false;
-    const uint8_t* data = store.DataAt(value.dataOffset, value.dataLength);
-    if (!data) return false;
-    size_t units = value.dataLength / sizeof(wchar_t);
-    // The arena gives no alignment guarantee for data blocks.
-    out.Reserve(units + 1, true);
-    wchar_t* text = out.Data();
-    std::memcpy(text, data, units * sizeof(wchar_t));
-    text[units] = L'\0';
-    out.SetLength(wcslen(text));
-    return true;
-}
 
 Str InternetExplorerVersion(const SnapshotStore& store, bool preferServiceVersion) {
     Str version;
