@@ -1,8 +1,7 @@
 #!/bin/bash
-# Captures that differencing alone gets wrong, in a fresh prefix: Windows
-# Installer products that install files and keys the machine already had, a
-# COM server upgraded under unchanged registration keys, a folder added to
-# the machine's Path and a shared DLL whose usage count rose.
+# Captures that differencing alone gets wrong, in a fresh prefix: installer
+# products that install files and keys the machine had, a COM server upgraded
+# under unchanged keys, new Path folders and a shared DLL's usage count.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../wine/env.sh"
