@@ -4,7 +4,7 @@
 #include "app/options.h"
 #include "app/progress.h"
 #include "install/native_install.h"
-#include "project/analysis.h"
+#include "project/com_analysis.h"
 #include "project/generate.h"
 #include "report/machine_overview.h"
 #include "snapshot/file_scanner.h"

@@ -1,6 +1,6 @@
 #include "project/file_tree.h"
 
-#include "project/analysis.h"
+#include "project/com_analysis.h"
 #include "project/overrides.h"
 #include "snapshot/long_path.h"
 #include "support/console.h"

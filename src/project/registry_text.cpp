@@ -1,6 +1,6 @@
 #include "project/registry_text.h"
 
-#include "project/analysis.h"
+#include "project/com_analysis.h"
 #include "project/overrides.h"
 #include "support/console.h"
 #include "support/fatal.h"
@@ -260,10 +260,7 @@ void RegistryPass::VisitKey(uint32_t keyOffset, const RegKeyRecord& key, uint32_
 
     // A replaced COM server brings its registration keys along even when
     // the installer wrote them back unchanged.
-    if (!forced && run_.changedComServers >= 1 &&
-        (fullPath_.Find(L"CLSID\\{") >= 0 || fullPath_.Find(L"Interface\\{") >= 0 ||
-         fullPath_.Find(L"TypeLib\\{") >= 0) &&
-        IsChangedComKey(run_, post_, fullPath_)) {
+    if (!forced && run_.changedComServers >= 1 && IsChangedComKey(run_, post_, fullPath_)) {
         forced = true;
         isolation = kIsolationFull;
     }

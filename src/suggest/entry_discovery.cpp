@@ -224,10 +224,11 @@ EntryPoint BrowserEntry(const wchar_t* source, const wchar_t* name, bool forDebu
 
 // The post store's browser version is a REG_SZ whose leading number is 6.
 bool HasVersion6Browser(const SnapshotStore& post) {
+    uint32_t key = post.FindKeyByPath(kInternetExplorerKey), valueOffset = key ? post.FindValue(key, L"Version") : 0;
+    RegValueRecord value;
     Str version;
-    uint32_t type = 0;
-    if (!ReadStringValue(post, post.FindKeyByPath(kInternetExplorerKey), L"Version", version, &type) ||
-        type != REG_SZ)
+    if (valueOffset == 0 || !post.ReadValue(valueOffset, value) || value.type != REG_SZ ||
+        !ReadStringData(post, value, version))
         return false;
     const wchar_t* text = version.c_str();
     if (!iswdigit(*text)) return false;
