@@ -138,17 +138,21 @@ void Build(TablesMachine machine) {
     }
 
     SavedVariable temp(L"TEMP"), profile(L"USERPROFILE"), localAppData(L"LOCALAPPDATA");
+    SavedVariable programData(L"ProgramData"), commonX86(L"CommonProgramFiles(x86)");
     if (machine == TablesMachine::SyntheticUser) {
         SetEnvironmentVariableW(L"TEMP", SyntheticUserResult::kTempMarker);
         SetEnvironmentVariableW(L"USERPROFILE", SyntheticUserResult::kProfileMarker);
-        SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
+        for (const wchar_t* unset : {L"LOCALAPPDATA", L"ProgramData", L"CommonProgramFiles(x86)"})
+            SetEnvironmentVariableW(unset, nullptr);
+        ASSERT_EQ(RegDeleteTreeW(machineKey.Get(), kCurrentVersion32), ERROR_SUCCESS);
     }
 
     ASSERT_EQ(RegOverridePredefKey(HKEY_LOCAL_MACHINE, machineKey.Get()), ERROR_SUCCESS);
     if (userKey) {
         ASSERT_EQ(RegOverridePredefKey(HKEY_CURRENT_USER, userKey->Get()), ERROR_SUCCESS);
     }
-    InitFolderMacros();
+    InitFolderMacros(machine == TablesMachine::SyntheticUser ? [](const GUID&, wchar_t*) { return false; }
+                                                             : ShellKnownFolder);
     RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
     if (userKey) RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
 
