@@ -84,12 +84,11 @@ TEST(EncodeMachinePath, FoldersDrivesAndEscapes) {
         std::wstring out;
     } rows[] = {
         {L"\"C:\\Program Files (x86)\\App\\a.exe\" /s", nullptr, true, L"\"%ProgramFilesDir%\\App\\a.exe\" /s"},
-        // Folders are found anywhere, in any case and form, without waiting for a separator.
+        // Folders are found anywhere, in any case and form.
         {L"c:\\program files (x86)\\a", nullptr, true, L"%ProgramFilesDir%\\a"},
         {L"x;C:\\Program Files (x86)\\Common Files\\b;y", nullptr, true, L"x;%Program Files Common%\\b;y"},
         {L"\\??\\C:\\Program Files (x86)\\a", nullptr, true, L"%ProgramFilesDir%\\a"},
         {L"C?\\Program Files (x86)\\a", nullptr, true, L"%?ProgramFilesDir%\\a"},
-        {L"C:\\Program Files (x86)Extra", nullptr, true, L"%ProgramFilesDir%Extra"},
         {L"C:\\Program Files (x86)\\a C:\\Program Files (x86)\\b", &ValueDataEscapes, true,
          L"%ProgramFilesDir%\\a %ProgramFilesDir%\\b"},
         // Drives without a folder get a drive macro.
@@ -123,6 +122,35 @@ TEST(EncodeMachinePath, FoldersDrivesAndEscapes) {
     EXPECT_EQ(out.Length(), 0u);
 }
 
+TEST(EncodeMachinePath, FoldersAndDrivesTakeWholeComponentsOnlyAndDecodeBack) {
+    ASSERT_TRUE(BuildTablesOn(TablesMachine::Wow64));
+    const std::wstring nul(1, L'\0');
+    const struct {
+        std::wstring in;
+        const EscapeSet* escapes;  // registry text: also ";" and blanks before an argument end a folder
+        std::wstring out;
+    } rows[] = {
+        {L"C:\\Program Files (x86)Extra\\a", nullptr, L"%drive_C%\\Program Files (x86)Extra\\a"},
+        {L"C:\\Program Files (x86)\\Common FilesX", nullptr, L"%ProgramFilesDir%\\Common FilesX"},
+        {L"C:\\Program Files\\Common Files\\a", nullptr, L"%ProgramFilesDir(x64)%\\Common Files\\a"},
+        {L"C:\\windows\\system32x", nullptr, L"%SystemRoot%\\system32x"},
+        {L"C:\\windows;x\\a", nullptr, L"%drive_C%\\windows;x\\a"},
+        {L"C:x", nullptr, L"C:x"},
+        {L"q:", nullptr, L"%drive_q%"},
+        {L"C:\\Program FilesX\\y" + nul, &ValueDataEscapes, L"C:\\Program FilesX\\y#00"},
+        {L"\"C:\\Program Files (x86)\" /s", &ValueDataEscapes, L"\"%ProgramFilesDir%\" /s"},
+        {L"C:\\Program Files (x86);C:\\windows" + nul, &ValueDataEscapes, L"%ProgramFilesDir%;%SystemRoot%#00"},
+        {L"C:\\windows /x", &ValueNameEscapes, L"%SystemRoot% /x"},
+        {L"C:\\windows (1)", &ValueNameEscapes, L"%drive_C%\\windows (1)"},
+    };
+    for (const auto& row : rows) {
+        Result e = Encode(row.in, row.escapes);
+        EXPECT_EQ(e.text, row.out) << testing::Utf8(row.in.c_str());
+        EXPECT_EQ(e.changed, row.in != row.out);
+        EXPECT_EQ(Decode(e.text).text, row.in);
+    }
+}
+
 TEST(EncodeMachinePath, ShortPathsStoreTheirLongFormAndDecodeToTheShortPath) {
     ASSERT_TRUE(BuildTablesOn(TablesMachine::Wow64));
     // Long names under the 32-bit program folder, so that the short form
@@ -145,6 +173,7 @@ TEST(EncodeMachinePath, ShortPathsStoreTheirLongFormAndDecodeToTheShortPath) {
     for (const wchar_t* file : {L"\\a.exe", L"\\LongFileName.txt"})
         testing::WriteFileBytes(Str((app + file).c_str()), "x");
     const std::wstring shortFolder = ShortForm(kProgramFiles), shortApp = ShortForm(app);
+    const std::wstring shortLong = ShortForm(app + L"\\LongFileName.txt"), nul(1, L'\0');
     const std::wstring shortExe = ShortForm(app + L"\\a.exe"), url = UrlOf(shortExe);
     ASSERT_EQ(shortExe.compare(0, shortFolder.size(), shortFolder), 0);
 
@@ -157,6 +186,9 @@ TEST(EncodeMachinePath, ShortPathsStoreTheirLongFormAndDecodeToTheShortPath) {
         {L"\"" + shortExe + L"\" /s", &ValueDataEscapes,
          L"\"%ProgramFilesDir~" + Hex4(exeTail.size()) + exeTail + L"\" /s", L"\"" + shortExe + L"\" /s"},
         {shortFolder, nullptr, L"%ProgramFilesDir~0000", shortFolder},
+        // A registry string's NUL is not part of its last name.
+        {shortLong + nul, &ValueDataEscapes,
+         L"%ProgramFilesDir~" + Hex4(appTail.size() + 17) + appTail + L"\\LongFileName.txt#00", shortLong + nul},
         // Only leading short components are counted: the long last one is not.
         {shortApp + L"\\LongFileName.txt", nullptr,
          L"%ProgramFilesDir~" + Hex4(appTail.size()) + appTail + L"\\LongFileName.txt",
