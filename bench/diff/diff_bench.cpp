@@ -15,8 +15,7 @@
 // Each prints "<milliseconds>" on standard error.
 #include "project/analysis.h"
 #include "project/generate.h"
-#include "snapshot/driver.h"
-#include "snapshot/options.h"
+#include "app/driver.h"
 #include "snapshot/snapshot_file.h"
 #include "snapshot/store.h"
 #include "support/console.h"
@@ -119,16 +118,17 @@ int Phases(const wchar_t* pre, const wchar_t* post, const wchar_t* out) {
     CoInitialize(nullptr);
     InitFolderMacros();
     InitConsoleLock();
-    RunOptions& options = Options();
-    options.excludeList = CreateExcludeList();
+    std::unique_ptr<ExcludeList> excludeList = CreateExcludeList();
     Str log;
-    if (!options.excludeList->FindAndLoad(L"Snapshot.ini", log)) return 1;
-    options.excludeList->AddRegistryIgnore(L"HKEY_LOCAL_MACHINE\\FS");
-    options.preSnapshot = pre;
-    options.postSnapshot = post;
-    options.outputDir = out ? out : L"";
-    options.quiet = true;
-    options.mode = out ? RunMode::Diff : RunMode::DiffPrint;
+    if (!excludeList->FindAndLoad(L"Snapshot.ini", log)) return 1;
+    excludeList->AddRegistryIgnore(L"HKEY_LOCAL_MACHINE\\FS");
+    ProjectRun run;
+    run.excludeList = excludeList.get();
+    run.preSnapshot = pre;
+    run.postSnapshot = post;
+    run.outputDir = out ? out : L"";
+    run.quiet = true;
+    run.printOnly = out == nullptr;
     double startup = Since(start);
 
     start = Clock::now();
@@ -138,9 +138,9 @@ int Phases(const wchar_t* pre, const wchar_t* post, const wchar_t* out) {
     double load = Since(start);
 
     start = Clock::now();
-    SetUpgradeFlags(preStore, postStore, BrowserUpgrade());
-    ScanComRegistrations(postStore);
-    GenerateProject(postStore, preStore, options.outputDir);
+    SetUpgradeFlags(preStore, postStore, run.upgrade);
+    ScanComRegistrations(run, postStore);
+    GenerateProject(run, postStore, preStore);
     double generate = Since(start);
     std::fprintf(stderr, "%.1f %.1f %.1f\n", startup, load, generate);
     return 0;

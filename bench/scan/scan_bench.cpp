@@ -12,7 +12,6 @@
 // records their size). Every timing is the median of --runs runs after one
 // warm-up run, the two sides of a comparison alternating.
 #include "snapshot/file_scanner.h"
-#include "snapshot/options.h"
 #include "snapshot/snapshot_file.h"
 #include "snapshot/store.h"
 #include "support/console.h"
@@ -298,8 +297,16 @@ void RawRegistryWalk(HKEY key, RawRegistryBuffers& b, WalkCount& count, std::wst
 // ---------------------------------------------------------------------------
 // scancap's side
 
-RunOptions ScanOptions(const std::wstring& base, const std::wstring& config) {
-    RunOptions options;
+// What the program hands the scanners: the bases and the loaded exclusion list.
+struct ScanSetup {
+    std::unique_ptr<ExcludeList> excludeList;
+    std::vector<Str> bases;
+};
+
+void Scan(SnapshotStore& store, const ScanSetup& setup) { ScanAllBases(store, setup.bases, setup.excludeList.get()); }
+
+ScanSetup ScanOptions(const std::wstring& base, const std::wstring& config) {
+    ScanSetup options;
     options.excludeList = CreateExcludeList();
     if (!config.empty()) options.excludeList->LoadListFile(config.c_str());
     options.bases.emplace_back(base.c_str());
@@ -337,9 +344,9 @@ PROCESS_MEMORY_COUNTERS Memory() {
 int MemoryScanChild(const wchar_t* tree, const wchar_t* base, const wchar_t* snapshot, const wchar_t* config) {
     PROCESS_MEMORY_COUNTERS before = Memory();
     SnapshotStore store;
-    RunOptions options = ScanOptions(tree, config ? config : L"");
+    ScanSetup options = ScanOptions(tree, config ? config : L"");
     options.bases.emplace_back(base);
-    ScanAllBases(store, options);
+    Scan(store, options);
     SaveSnapshot(store, snapshot);
     PROCESS_MEMORY_COUNTERS after = Memory();
     std::printf("%llu %llu %llu %llu %llu %llu\n", (unsigned long long)store.Used(),
@@ -442,9 +449,8 @@ int BenchMain(const Settings& s) {
         std::vector<double> times;
         for (int i = 0; i < 5; ++i) {
             SnapshotStore store;
-            RunOptions options;
             double t0 = Now();
-            ScanAllBases(store, options);
+            ScanAllBases(store, {}, nullptr);
             times.push_back(Now() - t0);
         }
         std::printf("drive records alone: %.4f s\n", Median(times));
@@ -464,7 +470,7 @@ int BenchMain(const Settings& s) {
         RawRegistryBuffers buffers;
         std::wstring keyPath = registryBase;
         RawRegistryWalk(key.get(), buffers, ignored, &keyPath, &keys);
-        RunOptions options = ScanOptions(s.tree, s.config);
+        ScanSetup options = ScanOptions(s.tree, s.config);
         double t0 = Now();
         for (const std::wstring& d : directories) {
             SetCurrentScanPath(d.c_str(), d.size());
@@ -487,13 +493,13 @@ int BenchMain(const Settings& s) {
     std::unique_ptr<SnapshotStore> fileStore;
     WalkCount rawFiles;
     double loadStart = Now();
-    RunOptions fileOptions = ScanOptions(s.tree, s.config);
+    ScanSetup fileOptions = ScanOptions(s.tree, s.config);
     std::printf("exclusion list loaded in %.4f s\n\n", Now() - loadStart);
     Compare(
         "file-system scan", s.runs,
         [&] {
             fileStore = std::make_unique<SnapshotStore>();
-            ScanAllBases(*fileStore, fileOptions);
+            Scan(*fileStore, fileOptions);
         },
         [&] {
             rawFiles = WalkCount{};
@@ -508,12 +514,12 @@ int BenchMain(const Settings& s) {
 
     std::unique_ptr<SnapshotStore> registryStore;
     WalkCount rawKeys;
-    RunOptions registryOptions = ScanOptions(registryBase, s.config);
+    ScanSetup registryOptions = ScanOptions(registryBase, s.config);
     Compare(
         "registry scan", s.runs,
         [&] {
             registryStore = std::make_unique<SnapshotStore>();
-            ScanAllBases(*registryStore, registryOptions);
+            Scan(*registryStore, registryOptions);
         },
         [&] {
             rawKeys = WalkCount{};

@@ -7,58 +7,42 @@
 
 #include "project/overrides.h"
 
-#include <map>
-
 namespace scancap {
-namespace {
-
-// Upper-cased server file path -> "changed" flag. Filled by the COM
-// registration scan; empty until that scan is written.
-std::map<Str, bool>& ComServerFiles() {
-    static std::map<Str, bool> files;
-    return files;
-}
-
-}  // namespace
 
 // Not written yet: will record the servers of the class keys (InprocServer32,
 // LocalServer32, ...) and the win32 paths of the type libraries of both
-// hives in ComServerFiles, keyed by GUID as well.
-void ScanComRegistrations(SnapshotStore& post) {
+// hives in run.comServerFiles, keyed by GUID as well.
+void ScanComRegistrations(ProjectRun& run, const SnapshotStore& post) {
+    (void)run;
     (void)post;
 }
 
-uint32_t& ChangedComServerCount() {
-    static uint32_t count = 0;
-    return count;
-}
-
-void NoteModifiedFile(SnapshotStore& post, const Str& path) {
-    auto& servers = ComServerFiles();
+void NoteModifiedFile(ProjectRun& run, const Str& path) {
+    auto& servers = run.comServerFiles;
     if (servers.empty()) return;
     Str upper(path);
     upper.MakeUpper();
     auto server = servers.find(upper);
     if (server == servers.end()) return;
-    auto forced = post.includedFiles.find(upper);
-    if (forced != post.includedFiles.end() && (forced->second & kFileNotComServer)) return;
+    auto forced = run.includedFiles.find(upper);
+    if (forced != run.includedFiles.end() && (forced->second & kFileNotComServer)) return;
     server->second = true;
-    ++ChangedComServerCount();
+    ++run.changedComServers;
 }
 
 // Not written yet: will look the GUID of a CLSID, TypeLib or Interface key
 // up among the recorded servers and answer whether that server changed.
 // With no servers recorded no key can belong to a changed one.
-bool IsChangedComKey(SnapshotStore& post, SnapshotStore& pre, const Str& keyPath) {
+bool IsChangedComKey(const ProjectRun& run, const SnapshotStore& post, const Str& keyPath) {
+    (void)run;
     (void)post;
-    (void)pre;
     (void)keyPath;
     return false;
 }
 
 // Not written yet: will list the directories that the capture added to the
 // user's and the machine's Path variables.
-std::vector<Str> AnalyseEnvironmentPath(SnapshotStore& post, SnapshotStore& pre) {
+std::vector<Str> AnalyseEnvironmentPath(const SnapshotStore& post, const SnapshotStore& pre) {
     (void)post;
     (void)pre;
     return {};
@@ -66,7 +50,8 @@ std::vector<Str> AnalyseEnvironmentPath(SnapshotStore& post, SnapshotStore& pre)
 
 // Not written yet: will force shared DLLs whose usage count rose into the
 // project.
-void AnalyseSharedDlls(SnapshotStore& post, SnapshotStore& pre) {
+void AnalyseSharedDlls(ProjectRun& run, const SnapshotStore& post, const SnapshotStore& pre) {
+    (void)run;
     (void)post;
     (void)pre;
 }
@@ -74,7 +59,8 @@ void AnalyseSharedDlls(SnapshotStore& post, SnapshotStore& pre) {
 // Not written yet: will force the unchanged files and keys of installer
 // components that the capture registered, and hand the installed products
 // to the installer database reader.
-void AnalyseInstallerComponents(SnapshotStore& post, SnapshotStore& pre) {
+void AnalyseInstallerComponents(ProjectRun& run, const SnapshotStore& post, const SnapshotStore& pre) {
+    (void)run;
     (void)post;
     (void)pre;
 }

@@ -3,6 +3,7 @@
 // and installer components.
 #pragma once
 
+#include "project/project_run.h"
 #include "snapshot/store.h"
 #include "support/str.h"
 
@@ -11,22 +12,20 @@
 
 namespace scancap {
 
-// Records the COM servers of the post store for the registry pass.
-void ScanComRegistrations(SnapshotStore& post);
+// Records the COM servers of the post store in the run for the registry pass.
+void ScanComRegistrations(ProjectRun& run, const SnapshotStore& post);
 
-// Count of modified files that are COM servers; raised by the file pass and
-// read by the registry pass.
-uint32_t& ChangedComServerCount();
-// Called by the file pass before a modified file is copied.
-void NoteModifiedFile(SnapshotStore& post, const Str& path);
+// Called by the file pass before a modified file is copied: a recorded
+// server counts as changed (run.changedComServers).
+void NoteModifiedFile(ProjectRun& run, const Str& path);
 // The COM test of a CLSID, Interface or TypeLib key path.
-bool IsChangedComKey(SnapshotStore& post, SnapshotStore& pre, const Str& keyPath);
+bool IsChangedComKey(const ProjectRun& run, const SnapshotStore& post, const Str& keyPath);
 
 // Environment path and shared-DLL analysis; returns the new path directories.
-std::vector<Str> AnalyseEnvironmentPath(SnapshotStore& post, SnapshotStore& pre);
-void AnalyseSharedDlls(SnapshotStore& post, SnapshotStore& pre);
+std::vector<Str> AnalyseEnvironmentPath(const SnapshotStore& post, const SnapshotStore& pre);
+void AnalyseSharedDlls(ProjectRun& run, const SnapshotStore& post, const SnapshotStore& pre);
 // Installer components under the UserData key; products go to the installer
 // database reader.
-void AnalyseInstallerComponents(SnapshotStore& post, SnapshotStore& pre);
+void AnalyseInstallerComponents(ProjectRun& run, const SnapshotStore& post, const SnapshotStore& pre);
 
 }  // namespace scancap

@@ -3,7 +3,6 @@
 #include "project/analysis.h"
 #include "project/overrides.h"
 #include "snapshot/long_path.h"
-#include "snapshot/options.h"
 #include "support/console.h"
 #include "support/fatal.h"
 #include "support/handles.h"
@@ -275,15 +274,14 @@ private:
 // information; a failed copy is retried once after the target's attributes
 // are reset, and then only warned about. True when the project path now
 // holds the copy.
-bool CopyProjectFile(const Str& outputDir, const Str& machinePath, MadeDirectories& made, Str& projectPath,
-                     Str& scratch) {
+bool CopyProjectFile(const Str& outputDir, const Str& machinePath, bool quiet, MadeDirectories& made,
+                     Str& projectPath, Str& scratch) {
     ProjectPath(outputDir, machinePath, projectPath, scratch);
     ptrdiff_t cut = projectPath.FindLast(L'\\');
     if (cut > 0) {
         scratch.Assign(projectPath.c_str(), static_cast<size_t>(cut));
         made.Make(scratch);
     }
-    bool quiet = Options().quiet;
     if (!quiet) PrintPlain(L"Copying %ls\n", machinePath.c_str());
 
     Str source = ShortenLongPath(machinePath);
@@ -301,8 +299,8 @@ bool CopyProjectFile(const Str& outputDir, const Str& machinePath, MadeDirectori
 // and writes its ##Attributes.ini (WriteCopy when the exclusion list forces
 // it, else `mode`). Fatal when the directory or the attribute file cannot be
 // made.
-void WriteProjectDirectory(const Str& outputDir, const Str& machinePath, const wchar_t* mode, MadeDirectories& made,
-                           Str& projectPath, Str& scratch) {
+void WriteProjectDirectory(const Str& outputDir, const Str& machinePath, const wchar_t* mode, ExcludeList* lists,
+                           MadeDirectories& made, Str& projectPath, Str& scratch) {
     ProjectPath(outputDir, machinePath, projectPath, scratch);
     if (!made.Make(projectPath) &&
         GetFileAttributesW(ShortenLongPath(projectPath).c_str()) == INVALID_FILE_ATTRIBUTES)
@@ -311,7 +309,6 @@ void WriteProjectDirectory(const Str& outputDir, const Str& machinePath, const w
     // its contents (the attribute file below included) are written: a copy
     // here would be overwritten by that one and only cost a round trip.
 
-    ExcludeList* lists = Options().excludeList.get();
     if (lists && lists->IsForcedWriteCopy(machinePath.c_str())) mode = kModeWriteCopy;
 
     Str fileName;
@@ -354,10 +351,9 @@ bool SameFile(const SnapshotStore& post, const FileEntry& now, const SnapshotSto
 // costs an allocation of its own.
 class FilePass {
 public:
-    FilePass(SnapshotStore& post, SnapshotStore& pre, const Str& outputDir)
-        : post_(post), pre_(pre), outputDir_(outputDir), options_(Options()),
-          lists_(Options().excludeList.get()), upgrade_(BrowserUpgrade()),
-          print_(Options().mode == RunMode::DiffPrint) {}
+    FilePass(ProjectRun& run, const SnapshotStore& post, const SnapshotStore& pre)
+        : run_(run), post_(post), pre_(pre), outputDir_(run.outputDir), lists_(run.excludeList),
+          upgrade_(run.upgrade), print_(run.printOnly) {}
 
     void Run() {
         uint32_t roots = post_.DirectoryRootCount();
@@ -404,7 +400,7 @@ private:
         bool forced = false;
         bool included = false;
         const wchar_t* mode = kModeFull;
-        auto& includedFiles = post_.includedFiles;
+        auto& includedFiles = run_.includedFiles;
         if (!includedFiles.empty()) {
             upper_.Assign(path_.c_str(), path_.Length());
             upper_.MakeUpper();
@@ -443,14 +439,14 @@ private:
                 if (print_) {
                     PrintDirectoryLine(path_);
                 } else {
-                    WriteProjectDirectory(outputDir_, path_, mode, made_, projectPath_, scratch_);
+                    WriteProjectDirectory(outputDir_, path_, mode, lists_, made_, projectPath_, scratch_);
                     wrote = true;
                 }
             } else if (print_) {
                 PrintFileLine(change == Change::Modified, path_);
             } else {
-                if (change == Change::Modified) NoteModifiedFile(post_, path_);
-                CopyProjectFile(outputDir_, path_, made_, projectPath_, scratch_);
+                if (change == Change::Modified) NoteModifiedFile(run_, path_);
+                CopyProjectFile(outputDir_, path_, run_.quiet, made_, projectPath_, scratch_);
                 wrote = true;
             }
         }
@@ -475,13 +471,13 @@ private:
     }
 
     bool IsSnapshotFile() const {
-        return path_.EqualsNoCase(options_.preSnapshot) || path_.EqualsNoCase(options_.postSnapshot);
+        return path_.EqualsNoCase(run_.preSnapshot) || path_.EqualsNoCase(run_.postSnapshot);
     }
 
-    SnapshotStore& post_;
-    SnapshotStore& pre_;
+    ProjectRun& run_;
+    const SnapshotStore& post_;
+    const SnapshotStore& pre_;
     const Str& outputDir_;
-    const RunOptions& options_;
     ExcludeList* lists_;
     const UpgradeFlags upgrade_;
     const bool print_;
@@ -541,8 +537,8 @@ void WriteTopLevelFolderAttributes(const Str& outputDir) {
     for (const wchar_t* name : kMergedFolders) WriteTopLevelFolder(outputDir, name, kModeMerged, true);
 }
 
-void RunFilePass(SnapshotStore& post, SnapshotStore& pre, const Str& outputDir) {
-    FilePass(post, pre, outputDir).Run();
+void RunFilePass(ProjectRun& run, const SnapshotStore& post, const SnapshotStore& pre) {
+    FilePass(run, post, pre).Run();
 }
 
 }  // namespace scancap

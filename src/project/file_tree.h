@@ -2,16 +2,17 @@
 // macro directories, each directory with its ##Attributes.ini.
 #pragma once
 
+#include "project/project_run.h"
 #include "snapshot/store.h"
 #include "support/str.h"
 
 namespace scancap {
 
 // The file pass: every directory root of `post`, child by child, compared
-// with `pre`. Created and changed entries are written under outputDir, or
-// printed when the run's mode is DiffPrint. Consumes the includedFiles
+// with `pre`. Created and changed entries are written under the run's output
+// directory, or printed when the run only prints. Consumes the includedFiles
 // entries it reaches.
-void RunFilePass(SnapshotStore& post, SnapshotStore& pre, const Str& outputDir);
+void RunFilePass(ProjectRun& run, const SnapshotStore& post, const SnapshotStore& pre);
 
 // outputDir, a "\" unless it already ends with one, then the machine path in
 // its folder-macro / drive-macro form (the path itself when no macro

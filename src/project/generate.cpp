@@ -7,7 +7,6 @@
 #include "project/registry_text.h"
 #include "project/templates.h"
 #include "report/machine_overview.h"
-#include "snapshot/options.h"
 #include "support/console.h"
 
 #include <cwchar>
@@ -16,7 +15,7 @@
 
 namespace scancap {
 
-void LoadOverviewTemplates(SnapshotStore& post, const Str& overviewFile) {
+void LoadOverviewTemplates(ProjectRun& run, const Str& overviewFile) {
     // The section-name list comes back as NUL-separated names ending in an
     // empty one; a result of size - 2 means the buffer was too small.
     std::wstring names(4096, L'\0');
@@ -29,7 +28,7 @@ void LoadOverviewTemplates(SnapshotStore& post, const Str& overviewFile) {
         }
         names.assign(names.size() * 2, L'\0');
     }
-    std::vector<Str>& loaded = TemplateNames();
+    std::vector<Str>& loaded = run.templateNames;
     Str name;
     Str disabled;
     for (size_t start = 0; start < names.size();) {
@@ -41,30 +40,27 @@ void LoadOverviewTemplates(SnapshotStore& post, const Str& overviewFile) {
         if (name.IsEmpty() || HasTemplateName(loaded, name)) continue;
         disabled.ReadProfileString(section, L"Disabled", L"0", overviewFile.c_str());
         if (disabled == Str(L"0")) {
-            LoadTemplate(post, name);
+            LoadTemplate(run, name);
             loaded.push_back(name);
         }
     }
 }
 
-void GenerateProject(SnapshotStore& post, SnapshotStore& pre, const Str& outputDir) {
-    const RunOptions& options = Options();
-    TemplateNames().clear();
-    if (!options.templatePath.IsEmpty()) LoadOverviewTemplates(post, options.templatePath);
+void GenerateProject(ProjectRun& run, const SnapshotStore& post, const SnapshotStore& pre) {
+    if (!run.templatePath.IsEmpty()) LoadOverviewTemplates(run, run.templatePath);
 
     std::vector<Str> newPathDirectories = AnalyseEnvironmentPath(post, pre);
-    AnalyseSharedDlls(post, pre);
-    AnalyseInstallerComponents(post, pre);
+    AnalyseSharedDlls(run, post, pre);
+    AnalyseInstallerComponents(run, post, pre);
 
-    RunFilePass(post, pre, outputDir);
+    RunFilePass(run, post, pre);
 
-    WriteCaptureMachineOverview(outputDir);
+    WriteCaptureMachineOverview(run.outputDir);
 
     PrintPlain(L"Saving registry...\n");
-    WriteRegistryFiles(post, pre, outputDir, newPathDirectories);
+    WriteRegistryFiles(run, post, pre, newPathDirectories);
 
-    if (options.mode == RunMode::Diff)
-        WritePackageSettings(outputDir, options.templatePath, TemplateNames());
+    if (!run.printOnly) WritePackageSettings(run.outputDir, run.templatePath, run.templateNames);
 }
 
 }  // namespace scancap

@@ -4,7 +4,7 @@
 
 namespace scancap {
 
-void SetFileOverride(SnapshotStore& store, const Str& path, uint32_t flags) {
+void SetFileOverride(ProjectRun& run, const Str& path, uint32_t flags) {
     Str upper(path);
     upper.MakeUpper();
     // The C runtime is never forced into a package: the virtual environment
@@ -12,23 +12,16 @@ void SetFileOverride(SnapshotStore& store, const Str& path, uint32_t flags) {
     ptrdiff_t slash = upper.FindLast(L'\\');
     const wchar_t* fileName = upper.c_str() + (slash + 1);
     if (std::wcscmp(fileName, L"MSVCRT.DLL") == 0) return;
-    store.includedFiles[upper] = flags;
+    run.includedFiles[upper] = flags;
 }
 
-void SetKeyOverride(SnapshotStore& store, const Str& keyPath, uint32_t flags) {
+void SetKeyOverride(ProjectRun& run, const Str& keyPath, uint32_t flags) {
     Str upper(keyPath);
     upper.MakeUpper();
-    store.includedKeys[upper] = flags;
+    run.includedKeys[upper] = flags;
 }
 
-Str& PackageSetting(SnapshotStore& store, const Str& name) {
-    return store.packageSettings[name];
-}
-
-std::vector<Str>& TemplateNames() {
-    static std::vector<Str> names;
-    return names;
-}
+Str& PackageSetting(ProjectRun& run, const Str& name) { return run.packageSettings[name]; }
 
 bool HasTemplateName(const std::vector<Str>& names, const Str& name) {
     for (const Str& n : names) {

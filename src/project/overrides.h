@@ -1,9 +1,9 @@
 // Override tables of one generation run: files and keys forced into the
 // project, package settings written under the fixed key, and the templates
-// in use. All of them are side tables of the post store.
+// in use. They live in the run's state.
 #pragma once
 
-#include "snapshot/store.h"
+#include "project/project_run.h"
 #include "support/str.h"
 
 #include <cstdint>
@@ -23,15 +23,12 @@ constexpr uint32_t kKeyLeftover = 16;      // written even when the post store l
 
 // Stores flags under the upper-cased path, replacing an earlier value. A path
 // whose file name is MSVCRT.DLL is never stored.
-void SetFileOverride(SnapshotStore& store, const Str& path, uint32_t flags);
+void SetFileOverride(ProjectRun& run, const Str& path, uint32_t flags);
 // Stores flags under the upper-cased key path, replacing an earlier value.
-void SetKeyOverride(SnapshotStore& store, const Str& keyPath, uint32_t flags);
+void SetKeyOverride(ProjectRun& run, const Str& keyPath, uint32_t flags);
 // The registry-text form of a package setting ("REG_DWORD=#01#00#00#00");
 // created empty when absent.
-Str& PackageSetting(SnapshotStore& store, const Str& name);
-// Distinct template names loaded by the running generation, in load order
-// (process-wide; the generation sequence clears it when it starts).
-std::vector<Str>& TemplateNames();
+Str& PackageSetting(ProjectRun& run, const Str& name);
 // Is name in names, compared without regard to case?
 bool HasTemplateName(const std::vector<Str>& names, const Str& name);
 

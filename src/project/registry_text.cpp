@@ -2,7 +2,6 @@
 
 #include "project/analysis.h"
 #include "project/overrides.h"
-#include "snapshot/options.h"
 #include "support/console.h"
 #include "support/fatal.h"
 #include "support/handles.h"
@@ -157,8 +156,8 @@ void AppendValueEntryWith(Str& body, const SnapshotStore& store, const RegValueR
 
 class RegistryPass {
 public:
-    RegistryPass(SnapshotStore& post, SnapshotStore& pre)
-        : post_(post), pre_(pre), exclude_(*Options().excludeList), upgrade_(BrowserUpgrade()) {}
+    RegistryPass(ProjectRun& run, const SnapshotStore& post, const SnapshotStore& pre)
+        : run_(run), post_(post), pre_(pre), exclude_(*run.excludeList), upgrade_(run.upgrade) {}
 
     void WriteRoot(uint32_t rootOffset, const Str& outputDir, const std::vector<Str>& newPathDirectories);
 
@@ -170,8 +169,9 @@ private:
     void AppendVirtualPath(const std::vector<Str>& newPathDirectories);
     void AppendPackageSettings();
 
-    SnapshotStore& post_;
-    SnapshotStore& pre_;
+    ProjectRun& run_;
+    const SnapshotStore& post_;
+    const SnapshotStore& pre_;
     ExcludeList& exclude_;
     const UpgradeFlags& upgrade_;
 
@@ -210,15 +210,15 @@ void RegistryPass::WriteRoot(uint32_t rootOffset, const Str& outputDir,
     if (machineHive && !newPathDirectories.empty()) AppendVirtualPath(newPathDirectories);
 
     if (upgrade_.ieUpgrade6To7) {
-        PackageSetting(post_, Str(L"SystemOverrides")) =
+        PackageSetting(run_, Str(L"SystemOverrides")) =
             L"REG_SZ~%SystemSystem%\\browseui.dll;%SystemSystem%\\browselc.dll;%SystemSystem%\\shdocvw.dll;"
             L"%SystemSystem%\\shlwapi.dll;%SystemSystem%\\shell32.dll#2300";
-        PackageSetting(post_, Str(L"IE7DisableProtectedMode")) = L"REG_DWORD=#01#00#00#00";
+        PackageSetting(run_, Str(L"IE7DisableProtectedMode")) = L"REG_DWORD=#01#00#00#00";
     }
     if (upgrade_.ieUpgradeTo7To9) {
-        PackageSetting(post_, Str(L"IEIgnoreUserMessage705")) = L"REG_DWORD=#01#00#00#00";
+        PackageSetting(run_, Str(L"IEIgnoreUserMessage705")) = L"REG_DWORD=#01#00#00#00";
     }
-    if (machineHive && !post_.packageSettings.empty()) AppendPackageSettings();
+    if (machineHive && !run_.packageSettings.empty()) AppendPackageSettings();
 
     Str fileName;
     fileName.Format(L"%ls\\%ls.txt", outputDir.c_str(), hive_.c_str());
@@ -248,8 +248,8 @@ void RegistryPass::VisitKey(uint32_t keyOffset, const RegKeyRecord& key, uint32_
 
     upper_ = fullPath_;
     upper_.MakeUpper();
-    auto entry = post_.includedKeys.find(upper_);
-    bool listed = entry != post_.includedKeys.end();
+    auto entry = run_.includedKeys.find(upper_);
+    bool listed = entry != run_.includedKeys.end();
     uint32_t flags = listed ? entry->second : 0;
     if (listed) {
         forced = true;
@@ -265,10 +265,10 @@ void RegistryPass::VisitKey(uint32_t keyOffset, const RegKeyRecord& key, uint32_
 
     // A replaced COM server brings its registration keys along even when
     // the installer wrote them back unchanged.
-    if (!forced && ChangedComServerCount() >= 1 &&
+    if (!forced && run_.changedComServers >= 1 &&
         (fullPath_.Find(L"CLSID\\{") >= 0 || fullPath_.Find(L"Interface\\{") >= 0 ||
          fullPath_.Find(L"TypeLib\\{") >= 0) &&
-        IsChangedComKey(post_, pre_, fullPath_)) {
+        IsChangedComKey(run_, post_, fullPath_)) {
         forced = true;
         isolation = kIsolationFull;
     }
@@ -340,7 +340,7 @@ void RegistryPass::VisitKey(uint32_t keyOffset, const RegKeyRecord& key, uint32_
 
     // The walk has consumed this override; what stays in the table is
     // written as a leftover.
-    if (listed) post_.includedKeys.erase(entry);
+    if (listed) run_.includedKeys.erase(entry);
 }
 
 void RegistryPass::WarnKernelService(const RegKeyRecord& key) {
@@ -380,7 +380,7 @@ void RegistryPass::WarnKernelService(const RegKeyRecord& key) {
 }
 
 void RegistryPass::AppendLeftovers() {
-    for (const auto& [path, flags] : post_.includedKeys) {
+    for (const auto& [path, flags] : run_.includedKeys) {
         if (!StartsWithNoCase(path.c_str(), path.Length(), hive_.c_str(), hive_.Length())) continue;
         if (flags & kKeyDeleted) {
             AppendDeletedKey(text_, path);
@@ -415,7 +415,7 @@ void RegistryPass::AppendVirtualPath(const std::vector<Str>& newPathDirectories)
 
 void RegistryPass::AppendPackageSettings() {
     text_.Append(L"isolation_full HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvern, Inc.\\Ostrel\\PackageSettings\r\n");
-    for (const auto& [name, value] : post_.packageSettings) {
+    for (const auto& [name, value] : run_.packageSettings) {
         text_.Append(L"  Value=", 8);
         text_.Append(name);
         text_.Append(L"\r\n  ", 4);
@@ -458,12 +458,12 @@ void AppendValueEntry(Str& body, const SnapshotStore& store, const RegValueRecor
     AppendValueEntryWith(body, store, value, scratch);
 }
 
-void WriteRegistryFiles(SnapshotStore& post, SnapshotStore& pre, const Str& outputDir,
+void WriteRegistryFiles(ProjectRun& run, const SnapshotStore& post, const SnapshotStore& pre,
                         const std::vector<Str>& newPathDirectories) {
-    RegistryPass pass(post, pre);
+    RegistryPass pass(run, post, pre);
     uint32_t rootCount = post.RegistryRootCount();
     for (uint32_t i = 0; i < rootCount; ++i) {
-        pass.WriteRoot(post.RegistryRoot(i), outputDir, newPathDirectories);
+        pass.WriteRoot(post.RegistryRoot(i), run.outputDir, newPathDirectories);
     }
 }
 

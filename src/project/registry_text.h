@@ -3,6 +3,7 @@
 // HKEY_USERS.txt), holding the keys the key rules select.
 #pragma once
 
+#include "project/project_run.h"
 #include "snapshot/store.h"
 #include "support/str.h"
 
@@ -13,10 +14,10 @@ namespace scancap {
 // The registry pass: for each registry root of post in stored order, walks
 // its keys against pre, appends the leftover overrides, the VirtualPath entry
 // (HKEY_LOCAL_MACHINE, when newPathDirectories is not empty) and the package
-// settings, and writes outputDir + "\<hive>.txt". Consumes the includedKeys
-// entries the walk reaches. Fatal on an unknown hive or an uncreatable file.
-// The caller prints "Saving registry...\n" before calling.
-void WriteRegistryFiles(SnapshotStore& post, SnapshotStore& pre, const Str& outputDir,
+// settings, and writes the run's output directory + "\<hive>.txt". Consumes
+// the includedKeys entries the walk reaches. Fatal on an unknown hive or an
+// uncreatable file. The caller prints "Saving registry...\n" before calling.
+void WriteRegistryFiles(ProjectRun& run, const SnapshotStore& post, const SnapshotStore& pre,
                         const std::vector<Str>& newPathDirectories);
 
 // Pieces of the text format, exposed for the readers' tests.

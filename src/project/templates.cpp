@@ -1,7 +1,6 @@
 #include "project/templates.h"
 
 #include "project/overrides.h"
-#include "snapshot/options.h"
 #include "support/fatal.h"
 #include "support/handles.h"
 #include "support/messages.h"
@@ -116,12 +115,12 @@ uint32_t SplitFlags(const Line& line, Str& rest) {
     return static_cast<uint32_t>(std::wcstol(whole.c_str(), nullptr, 10));
 }
 
-void ApplySettings(SnapshotStore& post, const std::vector<Line>& lines) {
+void ApplySettings(ProjectRun& run, const std::vector<Line>& lines) {
     for (const Line& line : lines) {
         Str whole(line.text, line.length);
         ptrdiff_t equals = whole.Find(L'=');
         if (equals < 0) continue;
-        PackageSetting(post, whole.Left(size_t(equals))) = whole.Mid(size_t(equals) + 1);
+        PackageSetting(run, whole.Left(size_t(equals))) = whole.Mid(size_t(equals) + 1);
     }
 }
 
@@ -216,7 +215,7 @@ bool DecodeTemplateText(const uint8_t* bytes, size_t size, Str& out) {
     return ConvertMultiByte(bytes, size, CP_ACP, out);
 }
 
-void ApplyTemplateText(SnapshotStore& post, const Str& text) {
+void ApplyTemplateText(ProjectRun& run, const Str& text) {
     std::vector<Line> lines = SplitLines(text);
     Str path;
     Str machinePath;
@@ -224,22 +223,22 @@ void ApplyTemplateText(SnapshotStore& post, const Str& text) {
     for (const Line& line : SectionLines(lines, L"IncludeFiles")) {
         uint32_t flags = SplitFlags(line, path);
         DecodeProjectPath(path, machinePath);
-        SetFileOverride(post, machinePath, flags);
+        SetFileOverride(run, machinePath, flags);
     }
     for (const Line& line : SectionLines(lines, L"ExcludeFiles")) {
         SplitFlags(line, path);
         DecodeProjectPath(path, machinePath);
-        Options().excludeList->AddFileIgnore(machinePath.c_str());
+        if (run.excludeList) run.excludeList->AddFileIgnore(machinePath.c_str());
     }
     for (const Line& line : SectionLines(lines, L"IncludeKeys")) {
         uint32_t flags = SplitFlags(line, path);
-        SetKeyOverride(post, path, flags);
+        SetKeyOverride(run, path, flags);
     }
-    ApplySettings(post, SectionLines(lines, L"PackageSettings"));
-    if (IsWindows2000()) ApplySettings(post, SectionLines(lines, L"PackageSettingsW2K"));
+    ApplySettings(run, SectionLines(lines, L"PackageSettings"));
+    if (IsWindows2000()) ApplySettings(run, SectionLines(lines, L"PackageSettingsW2K"));
 }
 
-void LoadTemplate(SnapshotStore& post, const Str& name) {
+void LoadTemplate(ProjectRun& run, const Str& name) {
     Str path = FindTemplateFile(name);
     FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -264,7 +263,7 @@ void LoadTemplate(SnapshotStore& post, const Str& name) {
     Str text;
     if (!DecodeTemplateText(bytes.data(), bytes.size(), text)) Fatal(L"Can't convert template to Unicode");
     bytes = {};
-    ApplyTemplateText(post, text);
+    ApplyTemplateText(run, text);
 }
 
 }  // namespace scancap

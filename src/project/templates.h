@@ -2,7 +2,7 @@
 // into a project, exclude files and add package settings.
 #pragma once
 
-#include "snapshot/store.h"
+#include "project/project_run.h"
 #include "support/str.h"
 
 #include <cstddef>
@@ -10,9 +10,10 @@
 
 namespace scancap {
 
-// Locates, reads and applies the template `name` to the post store. Fatal
-// when it cannot be found, opened, read or converted.
-void LoadTemplate(SnapshotStore& post, const Str& name);
+// Locates, reads and applies the template `name` to the run's override
+// tables and exclusion list. Fatal when it cannot be found, opened, read or
+// converted.
+void LoadTemplate(ProjectRun& run, const Str& name);
 
 // The first existing candidate path: beside VX_ORIGIN, in the program's
 // "Templates" folder, beside the program. Fatal "Can't find template file".
@@ -23,6 +24,6 @@ Str FindTemplateFile(const Str& name, const Str& programFolder);
 // bytes cannot be converted.
 bool DecodeTemplateText(const uint8_t* bytes, size_t size, Str& out);
 // Applies the five sections of decoded template text.
-void ApplyTemplateText(SnapshotStore& post, const Str& text);
+void ApplyTemplateText(ProjectRun& run, const Str& text);
 
 }  // namespace scancap

@@ -41,8 +41,8 @@ size_t PendingSize(size_t nameLength) {
 // entries, so a scan does no heap allocation per directory or entry.
 class DirectoryScanner {
 public:
-    DirectoryScanner(SnapshotStore& store, const RunOptions& options)
-        : store_(store), exclude_(options.excludeList.get()) {
+    DirectoryScanner(SnapshotStore& store, ExcludeList* exclude)
+        : store_(store), exclude_(exclude) {
         path_.reserve(1024);
         pending_.resize(64 * 1024);
     }
@@ -252,15 +252,15 @@ void RecordDrives(SnapshotStore& store) {
 
 }  // namespace
 
-void ScanDirectory(SnapshotStore& store, const Str& path, uint32_t entryOffset, const RunOptions& options) {
-    DirectoryScanner scanner(store, options);
+void ScanDirectory(SnapshotStore& store, const Str& path, uint32_t entryOffset, ExcludeList* exclude) {
+    DirectoryScanner scanner(store, exclude);
     scanner.Scan(path.c_str(), path.Length(), entryOffset);
 }
 
-void ScanAllBases(SnapshotStore& store, const RunOptions& options) {
+void ScanAllBases(SnapshotStore& store, const std::vector<Str>& bases, ExcludeList* exclude) {
     std::vector<const Str*> directoryBases;
     std::vector<const Str*> registryBases;
-    for (const Str& base : options.bases) (IsRegistryBase(base) ? registryBases : directoryBases).push_back(&base);
+    for (const Str& base : bases) (IsRegistryBase(base) ? registryBases : directoryBases).push_back(&base);
 
     // The header is the store's first allocation, at offset 0.
     SnapshotHeader header{};
@@ -275,14 +275,14 @@ void ScanAllBases(SnapshotStore& store, const RunOptions& options) {
     store.WriteHeader(header);
 
     {
-        DirectoryScanner scanner(store, options);
+        DirectoryScanner scanner(store, exclude);
         for (size_t i = 0; i < directoryBases.size(); ++i)
             ScanDirectoryRoot(store, *directoryBases[i], directoryRoots + uint32_t(i * sizeof(FileEntry)), scanner);
     }
     {
         RegistryScratch scratch;
         for (size_t i = 0; i < registryBases.size(); ++i)
-            ScanRegistryBase(store, *registryBases[i], registryRoots + uint32_t(i * sizeof(RegKeyRecord)), options,
+            ScanRegistryBase(store, *registryBases[i], registryRoots + uint32_t(i * sizeof(RegKeyRecord)), exclude,
                              scratch);
     }
     RecordDrives(store);

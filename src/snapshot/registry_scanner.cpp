@@ -47,8 +47,8 @@ void GrowTo(std::vector<T>& buffer, size_t size) {
 
 class RegistryScanner {
 public:
-    RegistryScanner(SnapshotStore& store, const RunOptions& options, RegistryScratch& scratch)
-        : store_(store), exclude_(options.excludeList.get()), quiet_(options.quiet), scratch_(scratch) {
+    RegistryScanner(SnapshotStore& store, ExcludeList* exclude, RegistryScratch& scratch)
+        : store_(store), exclude_(exclude), scratch_(scratch) {
         path_.reserve(512);
         GrowTo(scratch_.subkeyName, kMaxKeyNameBuffer);
     }
@@ -64,7 +64,6 @@ private:
 
     SnapshotStore& store_;
     ExcludeList* exclude_;
-    bool quiet_;
     RegistryScratch& scratch_;
     std::wstring path_;
 };
@@ -171,7 +170,7 @@ void RegistryScanner::ScanKey(HKEY key, uint32_t record) {
         try {
             ScanKey(opened.get(), slot);
         } catch (const Str& message) {
-            if (!quiet_) PrintWarning(L"%ls\n", message.c_str());
+            PrintWarning(L"%ls\n", message.c_str());  // silent under -Quiet
             store_.Write(slot, RegKeyRecord{});
         } catch (...) {
             store_.Write(slot, RegKeyRecord{});
@@ -185,7 +184,7 @@ void RegistryScanner::ScanKey(HKEY key, uint32_t record) {
 
 }  // namespace
 
-void ScanRegistryBase(SnapshotStore& store, const Str& base, uint32_t rootOffset, const RunOptions& options,
+void ScanRegistryBase(SnapshotStore& store, const Str& base, uint32_t rootOffset, ExcludeList* exclude,
                       RegistryScratch& scratch) {
     ptrdiff_t separator = base.Find(L'\\');
     const size_t rootLength = separator < 0 ? base.Length() : size_t(separator);
@@ -210,13 +209,13 @@ void ScanRegistryBase(SnapshotStore& store, const Str& base, uint32_t rootOffset
     RegKeyRecord root{};
     root.nameOffset = store.AllocateName(base.c_str(), base.Length());
     store.Write(rootOffset, root);
-    RegistryScanner scanner(store, options, scratch);
+    RegistryScanner scanner(store, exclude, scratch);
     scanner.Scan(key.get(), base.c_str(), base.Length(), rootOffset);
 }
 
 void ScanRegistryKey(SnapshotStore& store, HKEY key, const Str& path, uint32_t recordOffset,
-                     const RunOptions& options, RegistryScratch& scratch) {
-    RegistryScanner scanner(store, options, scratch);
+                     ExcludeList* exclude, RegistryScratch& scratch) {
+    RegistryScanner scanner(store, exclude, scratch);
     scanner.Scan(key, path.c_str(), path.Length(), recordOffset);
 }
 

@@ -2,8 +2,8 @@
 // time and every value with its type and raw data.
 #pragma once
 
-#include "snapshot/options.h"
 #include "snapshot/store.h"
+#include "support/exclude_list.h"
 #include "support/str.h"
 #include "support/win.h"
 
@@ -24,12 +24,12 @@ struct RegistryScratch {
 // ...) into the root record at `rootOffset`. Fatal when the root is unknown
 // or cannot be opened, and for any failure in the root key itself; failures
 // below it cost only the failing subtree (a warning and an all-zero record).
-void ScanRegistryBase(SnapshotStore& store, const Str& base, uint32_t rootOffset, const RunOptions& options,
+void ScanRegistryBase(SnapshotStore& store, const Str& base, uint32_t rootOffset, ExcludeList* exclude,
                       RegistryScratch& scratch);
 
 // Fills the record at `recordOffset` (its name already set) from the open key
 // `key` whose full path is `path`, and everything below it.
 void ScanRegistryKey(SnapshotStore& store, HKEY key, const Str& path, uint32_t recordOffset,
-                     const RunOptions& options, RegistryScratch& scratch);
+                     ExcludeList* exclude, RegistryScratch& scratch);
 
 }  // namespace scancap

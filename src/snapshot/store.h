@@ -20,8 +20,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <map>
-#include <vector>
 
 namespace scancap {
 
@@ -164,12 +162,6 @@ public:
     uint32_t FindValue(uint32_t keyOffset, const wchar_t* name) const;
     uint32_t FindOrInsertKeyPath(const wchar_t* path);
     void InsertKeyRecord(const wchar_t* parentPath, const RegKeyRecord& record);
-
-    // Side tables of one generation run; never saved.
-    std::vector<Str> storeTemplates;
-    std::map<Str, uint32_t> includedFiles;
-    std::map<Str, uint32_t> includedKeys;
-    std::map<Str, Str> packageSettings;
 
 private:
     template <typename T>

@@ -52,4 +52,12 @@ bool IEUpgradeTest(const SnapshotStore& pre, const SnapshotStore& post, const wc
     return StartsWithNoCase(postVersion, toPrefix);
 }
 
+void SetUpgradeFlags(const SnapshotStore& pre, const SnapshotStore& post, UpgradeFlags& flags) {
+    flags.ieUpgrade6To7 = IEUpgradeTest(pre, post, L"6.", L"7.");
+    flags.ieUpgradeTo7To9 = IEUpgradeTest(pre, post, nullptr, L"7.") || IEUpgradeTest(pre, post, nullptr, L"8.") ||
+                            IEUpgradeTest(pre, post, nullptr, L"9.");
+    flags.ieUpgradeTo10 = IEUpgradeTest(pre, post, nullptr, L"10.");
+    flags.ieUpgradeTo11 = IEUpgradeTest(pre, post, nullptr, L"11.");
+}
+
 }  // namespace scancap

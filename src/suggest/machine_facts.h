@@ -15,4 +15,16 @@ namespace scancap {
 bool IEUpgradeTest(const SnapshotStore& pre, const SnapshotStore& post, const wchar_t* fromPrefix,
                    const wchar_t* toPrefix);
 
+// What the capture did to the browser; steers the file and key rules of a
+// generation run and the overview's Wow64 line.
+struct UpgradeFlags {
+    bool ieUpgrade6To7 = false;
+    bool ieUpgradeTo7To9 = false;
+    bool ieUpgradeTo10 = false;
+    bool ieUpgradeTo11 = false;
+};
+
+// Sets all four flags from the pair of snapshots.
+void SetUpgradeFlags(const SnapshotStore& pre, const SnapshotStore& post, UpgradeFlags& flags);
+
 }  // namespace scancap

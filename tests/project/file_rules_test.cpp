@@ -22,26 +22,27 @@ class FileRules : public ::testing::Test {
 protected:
     void SetUp() override { Reset(); }
 
-    // A new run: fresh stores, options and upgrade flags.
+    // A new DiffPrint run over fresh stores.
     void Reset() {
-        options_.reset();
-        options_.emplace();
-        Options().mode = RunMode::DiffPrint;
+        run_.reset();
+        run_.emplace();
+        Run().printOnly = true;
         post_ = std::make_unique<SnapshotStore>();
         pre_ = std::make_unique<SnapshotStore>();
     }
-    FakeExcludeList& Lists() { return options_->Lists(); }
+    FakeExcludeList& Lists() { return run_->lists; }
+    ProjectRun& Run() { return run_->run; }
 
     // The DiffPrint lines of one file pass over the two trees.
     std::string Diff(const std::vector<Node>& postRoots, const std::vector<Node>& preRoots) {
         BuildStore(*post_, postRoots);
         BuildStore(*pre_, preRoots);
         StdoutCapture capture;
-        RunFilePass(*post_, *pre_, Str(L""));
+        RunFilePass(Run(), *post_, *pre_);
         return capture.Finish();
     }
 
-    std::optional<OptionsScope> options_;
+    std::optional<TestRun> run_;
     std::unique_ptr<SnapshotStore> post_, pre_;
 };
 
@@ -100,15 +101,15 @@ TEST_F(FileRules, DirectoryInBothStoresYieldsOnlyItsChangedChildren) {
 
 TEST_F(FileRules, ForcedEntriesAreModifiedAndTheirOverrideIsConsumed) {
     Node same = FileNode(L"shared.dll", kT1, 77);
-    SetFileOverride(*post_, Str(L"C:\\Sys\\shared.dll"), 0);
-    SetFileOverride(*post_, Str(L"c:\\sys\\Dir"), kFileWriteCopy);
-    SetFileOverride(*post_, Str(L"C:\\Sys\\never-reached.dll"), 0);
+    SetFileOverride(Run(), Str(L"C:\\Sys\\shared.dll"), 0);
+    SetFileOverride(Run(), Str(L"c:\\sys\\Dir"), kFileWriteCopy);
+    SetFileOverride(Run(), Str(L"C:\\Sys\\never-reached.dll"), 0);
     std::vector<Node> tree{DirNode(L"C:\\Sys", {same, DirNode(L"Dir"), FileNode(L"x.dll", kT1)})};
     EXPECT_EQ(Diff(tree, tree),
               "ModifiedFile     : C:\\Sys\\shared.dll\n"
               "CreatedDirectory : C:\\Sys\\Dir\n");
-    ASSERT_EQ(post_->includedFiles.size(), 1u);
-    EXPECT_EQ(post_->includedFiles.begin()->first, Str(L"C:\\SYS\\NEVER-REACHED.DLL"));
+    ASSERT_EQ(Run().includedFiles.size(), 1u);
+    EXPECT_EQ(Run().includedFiles.begin()->first, Str(L"C:\\SYS\\NEVER-REACHED.DLL"));
 }
 
 TEST_F(FileRules, SkippedNamesAndPathsTakeEverythingBelowThem) {
@@ -124,8 +125,8 @@ TEST_F(FileRules, SkippedNamesAndPathsTakeEverythingBelowThem) {
 
     // The snapshot files themselves are not reported, but their children are.
     Reset();
-    Options().preSnapshot = L"C:\\Snap\\PRE.snapshot";
-    Options().postSnapshot = L"c:\\snap\\post.dir";
+    Run().preSnapshot = L"C:\\Snap\\PRE.snapshot";
+    Run().postSnapshot = L"c:\\snap\\post.dir";
     EXPECT_EQ(Diff({DirNode(L"C:\\Snap", {FileNode(L"pre.snapshot"), DirNode(L"Post.Dir", {FileNode(L"f")}),
                                           FileNode(L"pre.snapshot.bak")})},
                    {DirNode(L"C:\\Snap")}),
@@ -138,21 +139,21 @@ TEST_F(FileRules, BrowserUpgradeListsApplyOnlyUnderTheirFlag) {
     Node a = FileNode(L"a.dll", kT1), b = FileNode(L"b.dll", kT1);
 
     // 6 to 7 forces its locations.
-    BrowserUpgrade().ieUpgrade6To7 = true;
+    Run().upgrade.ieUpgrade6To7 = true;
     Lists().ie6To7.insert(L"C:\\W\\A.DLL");
     Lists().ie10Excluded.insert(L"C:\\W\\B.DLL");
     EXPECT_EQ(Diff(w({a, b}), w({a})), "ModifiedFile     : C:\\W\\a.dll\nCreatedFile      : C:\\W\\b.dll\n");
 
     // Upgrade to 10 skips its excluded files, with everything below them.
     Reset();
-    BrowserUpgrade().ieUpgradeTo10 = true;
+    Run().upgrade.ieUpgradeTo10 = true;
     Lists().ie10Excluded.insert(L"C:\\W\\IE");
     Lists().ie6To7.insert(L"C:\\W\\A.DLL");
     EXPECT_EQ(Diff(w({DirNode(L"IE", {FileNode(L"x")}), a, FileNode(L"b")}), w({a})), "CreatedFile      : C:\\W\\b\n");
 
     // Upgrade to 11 excludes before it forces.
     Reset();
-    BrowserUpgrade().ieUpgradeTo11 = true;
+    Run().upgrade.ieUpgradeTo11 = true;
     Lists().ie11Excluded.insert(L"C:\\W\\A.DLL");
     Lists().ie11Upgrade.insert(L"C:\\W\\A.DLL");
     Lists().ie11Upgrade.insert(L"C:\\W\\B.DLL");
@@ -161,11 +162,11 @@ TEST_F(FileRules, BrowserUpgradeListsApplyOnlyUnderTheirFlag) {
 
     // An override wins over the exclusions.
     Reset();
-    BrowserUpgrade().ieUpgradeTo10 = true;
-    BrowserUpgrade().ieUpgradeTo11 = true;
+    Run().upgrade.ieUpgradeTo10 = true;
+    Run().upgrade.ieUpgradeTo11 = true;
     Lists().ie10Excluded.insert(L"C:\\W\\A.DLL");
     Lists().ie11Excluded.insert(L"C:\\W\\A.DLL");
-    SetFileOverride(*post_, Str(L"C:\\W\\a.dll"), 0);
+    SetFileOverride(Run(), Str(L"C:\\W\\a.dll"), 0);
     EXPECT_EQ(Diff(w({a}), w({a})), "ModifiedFile     : C:\\W\\a.dll\n");
 }
 
@@ -177,7 +178,7 @@ TEST_F(FileRules, DamagedChildArrayEndsTheWalkWithoutReadingOutside) {
     root.childCount = 1000000;  // reaches far beyond the arena
     post_->Write(post_->DirectoryRoot(0), root);
     StdoutCapture capture;
-    RunFilePass(*post_, *pre_, Str(L""));
+    RunFilePass(Run(), *post_, *pre_);
     EXPECT_EQ(capture.Finish(), "");
 }
 
@@ -186,7 +187,8 @@ TEST_F(FileRules, DiffPrintWritesNothingUnderTheOutputDirectory) {
     BuildStore(*pre_, {});
     BuildStore(*post_, {DirNode(L"C:\\X", {DirNode(L"D", {FileNode(L"a")})})});
     StdoutCapture capture;
-    RunFilePass(*post_, *pre_, out.Path());
+    Run().outputDir = out.Path();
+    RunFilePass(Run(), *post_, *pre_);
     EXPECT_EQ(capture.Finish(), "CreatedDirectory : C:\\X\\D\nCreatedFile      : C:\\X\\D\\a\n");
     WIN32_FIND_DATAW fd;
     FindHandle find(FindFirstFileW((out / L"*").c_str(), &fd));

@@ -108,32 +108,6 @@ std::wstring FakeExcludeList::Upper(const wchar_t* path) {
     return s;
 }
 
-namespace {
-
-void ResetRunState() {
-    RunOptions& o = Options();
-    o.excludeList.reset();
-    o.preSnapshot.Clear();
-    o.postSnapshot.Clear();
-    o.outputDir.Clear();
-    o.templatePath.Clear();
-    o.quiet = false;
-    o.mode = RunMode::Scan;
-    BrowserUpgrade() = UpgradeFlags{};
-}
-
-}  // namespace
-
-OptionsScope::OptionsScope() {
-    ResetRunState();
-    Options().mode = RunMode::Diff;
-    auto lists = std::make_unique<FakeExcludeList>();
-    lists_ = lists.get();
-    Options().excludeList = std::move(lists);
-}
-
-OptionsScope::~OptionsScope() { ResetRunState(); }
-
 StdoutCapture::StdoutCapture() {
     wchar_t dir[MAX_PATH + 1];
     wchar_t name[MAX_PATH + 1];

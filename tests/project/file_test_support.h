@@ -1,9 +1,9 @@
 // Helpers of the file-pass tests: stores built from a tree description or
-// from a folder on disk, an exclusion list whose answers a test sets, the
-// run options put back after each test, and stdout captured into bytes.
+// from a folder on disk, an exclusion list whose answers a test sets, a
+// generation run that uses it, and stdout captured into bytes.
 #pragma once
 
-#include "snapshot/options.h"
+#include "project/project_run.h"
 #include "snapshot/store.h"
 #include "support/exclude_list.h"
 #include "support/str.h"
@@ -73,16 +73,13 @@ private:
     static bool Has(const std::set<std::wstring>& set, const wchar_t* path) { return set.count(Upper(path)) > 0; }
 };
 
-// Puts the process-wide options and upgrade flags back as a new run has
-// them, and again when the test ends. Installs a FakeExcludeList.
-class OptionsScope {
-public:
-    OptionsScope();
-    ~OptionsScope();
-    FakeExcludeList& Lists() { return *lists_; }
-
-private:
-    FakeExcludeList* lists_;
+// A -Diff generation run as the driver makes one, asking a FakeExcludeList.
+struct TestRun {
+    TestRun() { run.excludeList = &lists; }
+    TestRun(const TestRun&) = delete;
+    TestRun& operator=(const TestRun&) = delete;
+    FakeExcludeList lists;
+    ProjectRun run;
 };
 
 // Standard output of the calls made while it lives, as bytes.

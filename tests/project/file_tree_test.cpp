@@ -68,7 +68,8 @@ protected:
         BuildStore(pre, preRoots);
         BuildStore(*post_, {NodeFromDisk(machine_)});
         StdoutCapture capture;
-        RunFilePass(*post_, pre, output_);
+        run_.run.outputDir = output_;
+        RunFilePass(run_.run, *post_, pre);
         return capture.Finish();
     }
     std::string GenerateFatal() {
@@ -80,7 +81,7 @@ protected:
         return "no fatal error";
     }
 
-    OptionsScope options_;
+    TestRun run_;
     TempDir dir_;
     Str machine_;
     Str output_;
@@ -152,9 +153,10 @@ TEST_F(FileTree, AFileThatCannotBeCopiedIsOnlyWarnedAbout) {
     SnapshotStore pre;
     BuildStore(pre, {});
     for (bool quiet : {false, true}) {
-        Options().quiet = quiet;
+        run_.run.quiet = quiet;
+        run_.run.outputDir = output_;
         StdoutCapture capture;
-        RunFilePass(*post_, pre, output_);
+        RunFilePass(run_.run, *post_, pre);
         EXPECT_EQ(capture.Finish(), quiet ? ""
                                           : "Copying " + Utf8(Machine(L"a.txt")) + "\nWarning: Could not copy file " +
                                                 Utf8(Machine(L"a.txt")) + " -> " + Utf8(Project(Machine(L"a.txt"))) +
@@ -171,8 +173,8 @@ TEST_F(FileTree, CreatedDirectoriesGetExactAttributeFilesAndKeepTheirTimes) {
     MakeDir(L"Listed\\Sub");
     SetTimes(Machine(L"Full"), 0x01d1000000000000ull, 0x01d1000000000000ull, 0x01d1100000000000ull);
     SetTimes(Machine(L"Forced"), 0x01d1300000000000ull, 0x01d1300000000000ull, 0x01d1400000000000ull);
-    SetFileOverride(*post_, Machine(L"Forced"), kFileWriteCopy);
-    options_.Lists().forcedWriteCopy.insert(FakeExcludeList::Upper(Machine(L"Listed").c_str()));
+    SetFileOverride(run_.run, Machine(L"Forced"), kFileWriteCopy);
+    run_.lists.forcedWriteCopy.insert(FakeExcludeList::Upper(Machine(L"Listed").c_str()));
     std::vector<uint64_t> full = Times(Machine(L"Full"));
     std::vector<uint64_t> forced = Times(Machine(L"Forced"));
 

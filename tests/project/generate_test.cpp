@@ -19,7 +19,7 @@ public:
 };
 
 TEST(OverviewTemplates, EnabledSectionsLoadEachTemplateOnceInFileOrder) {
-    OptionsScope options;
+    TestRun t;
     TempDir dir;
     OriginScope origin(dir / L"scancap.exe");
     WriteFileBytes(dir / L"Alpha.template.txt", "[IncludeFiles]\r\n2;C:\\Alpha\\Dir\r\n");
@@ -36,37 +36,32 @@ TEST(OverviewTemplates, EnabledSectionsLoadEachTemplateOnceInFileOrder) {
                    "[Six]\r\nTemplate=\r\n"
                    "[Seven]\r\nTemplate=Missing\r\nDisabled=yes\r\n"  // only exactly 0 loads
                    "[Eight]\r\nTemplate=Missing\r\nDisabled=00\r\n");
-    SnapshotStore post;
-    TemplateNames().clear();
-
     try {
-        LoadOverviewTemplates(post, overview);
+        LoadOverviewTemplates(t.run, overview);
     } catch (const Str& message) {
         FAIL() << Utf8(message);
     }
 
-    ASSERT_EQ(TemplateNames().size(), 3u);
-    EXPECT_EQ(Utf8(TemplateNames()[0]), "Alpha");
-    EXPECT_EQ(Utf8(TemplateNames()[1]), "Gamma");
-    EXPECT_EQ(Utf8(TemplateNames()[2]), "Beta");
-    ASSERT_EQ(post.includedFiles.size(), 3u);
-    EXPECT_EQ(post.includedFiles[Str(L"C:\\ALPHA\\DIR")], kFileWriteCopy);
-    EXPECT_EQ(post.includedFiles[Str(L"C:\\BETA")], 0u);
-    EXPECT_EQ(post.includedFiles[Str(L"C:\\GAMMA")], 0u);
-    TemplateNames().clear();
+    const std::vector<Str>& names = t.run.templateNames;
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_EQ(Utf8(names[0]), "Alpha");
+    EXPECT_EQ(Utf8(names[1]), "Gamma");
+    EXPECT_EQ(Utf8(names[2]), "Beta");
+    ASSERT_EQ(t.run.includedFiles.size(), 3u);
+    EXPECT_EQ(t.run.includedFiles[Str(L"C:\\ALPHA\\DIR")], kFileWriteCopy);
+    EXPECT_EQ(t.run.includedFiles[Str(L"C:\\BETA")], 0u);
+    EXPECT_EQ(t.run.includedFiles[Str(L"C:\\GAMMA")], 0u);
 }
 
 TEST(GenerationSequence, DiffPrintListsTheFilesBeforeSavingTheRegistry) {
-    OptionsScope options;
-    Options().mode = RunMode::DiffPrint;
-    TemplateNames().push_back(Str(L"LeftFromAnEarlierRun"));
+    TestRun t;
+    t.run.printOnly = true;
     SnapshotStore post, pre;
     BuildStore(pre, {DirNode(L"C:\\App")});
     BuildStore(post, {DirNode(L"C:\\App", {FileNode(L"a.exe")})});
     StdoutCapture capture;
-    GenerateProject(post, pre, Str(L""));
+    GenerateProject(t.run, post, pre);
     EXPECT_EQ(capture.Finish(), "CreatedFile      : C:\\App\\a.exe\nSaving registry...\n");
-    EXPECT_TRUE(TemplateNames().empty());
 }
 
 }  // namespace

@@ -1,11 +1,9 @@
 #include "project/registry_text.h"
 
 #include "common/testing.h"
-#include "project/analysis.h"
 #include "project/fake_exclude_list.h"
 #include "project/key_tree_builder.h"
 #include "project/overrides.h"
-#include "snapshot/options.h"
 #include "support/folder_macros.h"
 #include "support/handles.h"
 
@@ -36,21 +34,14 @@ class RegistryTextTest : public ::testing::Test {
 protected:
     void SetUp() override {
         InitFolderMacros();
-        auto fake = std::make_unique<FakeExcludeList>();
-        exclude = fake.get();
-        Options().excludeList = std::move(fake);
-        BrowserUpgrade() = UpgradeFlags{};
-        ChangedComServerCount() = 0;
-    }
-    void TearDown() override {
-        Options().excludeList.reset();
-        BrowserUpgrade() = UpgradeFlags{};
+        run.excludeList = exclude;
+        run.outputDir = dir.Path();
     }
 
     // One registry pass; the text of one hive's file after checking its
     // byte-order mark.
     std::wstring Write(const wchar_t* hive, const std::vector<Str>& path = {}) {
-        WriteRegistryFiles(post, pre, dir.Path(), path);
+        WriteRegistryFiles(run, post, pre, path);
         return Read(hive);
     }
     std::wstring Read(const wchar_t* hive) {
@@ -64,7 +55,9 @@ protected:
     }
 
     TempDir dir;
-    FakeExcludeList* exclude = nullptr;
+    std::unique_ptr<FakeExcludeList> fake = std::make_unique<FakeExcludeList>();
+    FakeExcludeList* exclude = fake.get();
+    ProjectRun run;
     SnapshotStore post;
     SnapshotStore pre;
 };
@@ -193,12 +186,12 @@ TEST_F(RegistryTextTest, KeyRulesClassifyEachKey) {
 
     exclude->ignoredKeys = {L"HKEY_LOCAL_MACHINE\\Ignored", L"HKEY_LOCAL_MACHINE\\ListedButIgnored"};
     exclude->forcedWriteCopy = {L"HKEY_LOCAL_MACHINE\\KeptWriteCopy"};
-    SetKeyOverride(post, Str(L"HKEY_LOCAL_MACHINE\\Forced"), 0);
-    SetKeyOverride(post, Str(L"HKEY_LOCAL_MACHINE\\Tree"), kKeySubkeys | kKeyWriteCopy);
-    SetKeyOverride(post, Str(L"HKEY_LOCAL_MACHINE\\Gone"), kKeyDeleted);
-    SetKeyOverride(post, Str(L"HKEY_LOCAL_MACHINE\\ListedButIgnored"), kKeyWriteCopy);
-    SetKeyOverride(post, Str(L"HKEY_LOCAL_MACHINE\\A"), kKeySubkeys);
-    SetKeyOverride(post, Str(L"HKEY_LOCAL_MACHINE\\A\\B"), kKeyWriteCopy);
+    SetKeyOverride(run, Str(L"HKEY_LOCAL_MACHINE\\Forced"), 0);
+    SetKeyOverride(run, Str(L"HKEY_LOCAL_MACHINE\\Tree"), kKeySubkeys | kKeyWriteCopy);
+    SetKeyOverride(run, Str(L"HKEY_LOCAL_MACHINE\\Gone"), kKeyDeleted);
+    SetKeyOverride(run, Str(L"HKEY_LOCAL_MACHINE\\ListedButIgnored"), kKeyWriteCopy);
+    SetKeyOverride(run, Str(L"HKEY_LOCAL_MACHINE\\A"), kKeySubkeys);
+    SetKeyOverride(run, Str(L"HKEY_LOCAL_MACHINE\\A\\B"), kKeyWriteCopy);
 
     const std::wstring one = kOne;
     EXPECT_EQ(U8(Write(L"HKEY_LOCAL_MACHINE")),
@@ -227,18 +220,18 @@ TEST_F(RegistryTextTest, KeyRulesClassifyEachKey) {
                  // A new key under a forced write-copy location keeps the inherited mode.
                  L"isolation_writecopy HKEY_LOCAL_MACHINE\\KeptWriteCopy\r\n  Value=w\r\n" + one + L"\r\n"));
     // Every override the walk reached is used up.
-    EXPECT_TRUE(post.includedKeys.empty());
+    EXPECT_TRUE(run.includedKeys.empty());
 }
 
 TEST_F(RegistryTextTest, LeftoverOverridesAfterTheWalk) {
     TestKey root{L"HKEY_LOCAL_MACHINE", {}, {{L"Present", {Dword(L"p", 1)}, {}}}};
     BuildRegistry(pre, {root});
     BuildRegistry(post, {root});
-    SetKeyOverride(post, Str(L"HKEY_LOCAL_MACHINE\\Missing\\Kept"), kKeyLeftover);
-    SetKeyOverride(post, Str(L"HKEY_LOCAL_MACHINE\\Missing\\WriteCopy"), kKeyLeftover | kKeyWriteCopy);
-    SetKeyOverride(post, Str(L"HKEY_LOCAL_MACHINE\\Missing\\Del"), kKeyDeleted);
-    SetKeyOverride(post, Str(L"HKEY_LOCAL_MACHINE\\Missing\\Nothing"), kKeyWriteCopy | kKeySubkeys);
-    SetKeyOverride(post, Str(L"HKEY_CURRENT_USER\\Other"), kKeyLeftover);
+    SetKeyOverride(run, Str(L"HKEY_LOCAL_MACHINE\\Missing\\Kept"), kKeyLeftover);
+    SetKeyOverride(run, Str(L"HKEY_LOCAL_MACHINE\\Missing\\WriteCopy"), kKeyLeftover | kKeyWriteCopy);
+    SetKeyOverride(run, Str(L"HKEY_LOCAL_MACHINE\\Missing\\Del"), kKeyDeleted);
+    SetKeyOverride(run, Str(L"HKEY_LOCAL_MACHINE\\Missing\\Nothing"), kKeyWriteCopy | kKeySubkeys);
+    SetKeyOverride(run, Str(L"HKEY_CURRENT_USER\\Other"), kKeyLeftover);
 
     // Map order: shorter paths first, then code unit by code unit; paths in
     // the upper case under which they are held.
@@ -247,16 +240,16 @@ TEST_F(RegistryTextTest, LeftoverOverridesAfterTheWalk) {
                  L"isolation_full HKEY_LOCAL_MACHINE\\MISSING\\KEPT\r\n\r\n"
                  L"isolation_writecopy HKEY_LOCAL_MACHINE\\MISSING\\WRITECOPY\r\n\r\n"));
     // Leftovers stay in the table.
-    EXPECT_EQ(post.includedKeys.size(), 5u);
+    EXPECT_EQ(run.includedKeys.size(), 5u);
 }
 
 TEST_F(RegistryTextTest, VirtualPathAndPackageSettingsGoIntoTheMachineFileOnly) {
     BuildRegistry(pre, {TestKey{L"HKEY_LOCAL_MACHINE", {}, {}}, TestKey{L"HKEY_CURRENT_USER", {}, {}}});
     BuildRegistry(post, {TestKey{L"HKEY_LOCAL_MACHINE", {}, {}}, TestKey{L"HKEY_CURRENT_USER", {}, {}}});
-    BrowserUpgrade().ieUpgrade6To7 = true;
-    BrowserUpgrade().ieUpgradeTo7To9 = true;
-    PackageSetting(post, Str(L"SystemOverrides")) = L"REG_SZ=from a template";
-    PackageSetting(post, Str(L"Zeta")) = L"REG_DWORD=#02#00#00#00";
+    run.upgrade.ieUpgrade6To7 = true;
+    run.upgrade.ieUpgradeTo7To9 = true;
+    PackageSetting(run, Str(L"SystemOverrides")) = L"REG_SZ=from a template";
+    PackageSetting(run, Str(L"Zeta")) = L"REG_DWORD=#02#00#00#00";
 
     EXPECT_EQ(
         U8(Write(L"HKEY_LOCAL_MACHINE", {Str(L"\\\\server\\tools"), Str(L"\\\\server\\bin")})),
@@ -289,9 +282,9 @@ TEST_F(RegistryTextTest, HiveSpelledAsStored) {
     BuildRegistry(pre, {root});
     root.subkeys.push_back(TestKey{L"New", {}, {}});
     BuildRegistry(post, {root});
-    SetKeyOverride(post, Str(L"HKEY_LOCAL_MACHINE\\Software\\Listed"), kKeyLeftover);
-    SetKeyOverride(post, Str(L"hkey_local_machine\\Software\\Old"), kKeyWriteCopy);
-    PackageSetting(post, Str(L"A")) = L"REG_SZ~x#2300";
+    SetKeyOverride(run, Str(L"HKEY_LOCAL_MACHINE\\Software\\Listed"), kKeyLeftover);
+    SetKeyOverride(run, Str(L"hkey_local_machine\\Software\\Old"), kKeyWriteCopy);
+    PackageSetting(run, Str(L"A")) = L"REG_SZ~x#2300";
 
     EXPECT_EQ(U8(Write(L"hkey_local_machine", {Str(L"\\\\host\\bin")})),
               U8(L"isolation_writecopy hkey_local_machine\\Software\\Old\r\n  Value=v\r\n" + std::wstring(kOne) +
@@ -320,14 +313,15 @@ TEST_F(RegistryTextTest, RootsBelowAHive) {
     // A second root of the same hive: its file replaces the first one's.
     SnapshotStore two;
     BuildRegistry(two, {first, TestKey{L"HKEY_USERS\\S-1-5-21-2", {}, {}}});
-    WriteRegistryFiles(two, pre, dir.Path(), {});
+    WriteRegistryFiles(run, two, pre, {});
     EXPECT_EQ(U8(Read(L"HKEY_USERS")), U8(L"isolation_full HKEY_USERS\\S-1-5-21-2\r\n\r\n"));
 }
 
 TEST_F(RegistryTextTest, UnknownHiveAndUncreatableFileAreFatal) {
     auto fatal = [&](const Str& outputDir) -> std::string {
         try {
-            WriteRegistryFiles(post, pre, outputDir, {});
+            run.outputDir = outputDir;
+            WriteRegistryFiles(run, post, pre, {});
         } catch (const Str& message) {
             return Utf8(message);
         }
@@ -347,7 +341,7 @@ TEST_F(RegistryTextTest, BrowserUpgradeForcesListedKeysWithFullIsolation) {
     exclude->ie6To7Keys = {L"HKEY_CURRENT_USER\\Ie", L"HKEY_CURRENT_USER\\Other"};
     EXPECT_EQ(U8(Write(L"HKEY_CURRENT_USER")), "");
 
-    BrowserUpgrade().ieUpgrade6To7 = true;
+    run.upgrade.ieUpgrade6To7 = true;
     EXPECT_EQ(U8(Write(L"HKEY_CURRENT_USER")),
               U8(L"isolation_full HKEY_CURRENT_USER\\Ie\r\n  Value=a\r\n" + std::wstring(kOne) + L"\r\n" +
                  L"isolation_full HKEY_CURRENT_USER\\Other\r\n  Value=a\r\n" + kOne + L"\r\n"));
@@ -393,17 +387,17 @@ TEST_F(RegistryTextTest, NewKernelModeServiceWarns) {
                         })});
     // A new key is Full before its override gives it WriteCopy, so a listed
     // driver still warns; a forced write-copy location keeps it from being Full.
-    SetKeyOverride(post, Str(L"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\ListedDrv"), kKeyWriteCopy);
+    SetKeyOverride(run, Str(L"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\ListedDrv"), kKeyWriteCopy);
     exclude->forcedWriteCopy = {L"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\KeptDrv"};
 
-    EXPECT_EQ(CaptureStdout(dir / L"stdout.txt", [&] { WriteRegistryFiles(post, pre, dir.Path(), {}); }),
+    EXPECT_EQ(CaptureStdout(dir / L"stdout.txt", [&] { WriteRegistryFiles(run, post, pre, {}); }),
               "Warning: A new kernelmode component \"My Driver\" was installed, this is not supported by Ostrel\n"
               "Warning: A new kernelmode component \"NoName\" was installed, this is not supported by Ostrel\n"
               "Warning: A new kernelmode component \"ListedDrv\" was installed, this is not supported by Ostrel\n");
 }
 
 TEST(Overrides, PathsAreUpperCasedAndTheCRuntimeIsNeverHeld) {
-    SnapshotStore store;
+    ProjectRun store;
     SetFileOverride(store, Str(L"C:\\Windows\\System32\\msvcrt.dll"), 2);
     SetFileOverride(store, Str(L"msvcrt.DLL"), 0);
     SetFileOverride(store, Str(L"C:\\App\\msvcrt.dll.bak"), 1);

@@ -3,7 +3,6 @@
 #include "common/testing.h"
 #include "project/fake_exclude_list.h"
 #include "project/overrides.h"
-#include "snapshot/options.h"
 #include "support/fatal.h"
 #include "support/folder_macros.h"
 #include "support/name_encoding.h"
@@ -75,14 +74,9 @@ protected:
     void SetUp() override {
         InitFolderMacros();
         SetEnvironmentVariableW(L"VX_ORIGIN", nullptr);
-        auto fake = std::make_unique<FakeExcludeList>();
-        exclude = fake.get();
-        Options().excludeList = std::move(fake);
+        run.excludeList = exclude;
     }
-    void TearDown() override {
-        Options().excludeList.reset();
-        SetEnvironmentVariableW(L"VX_ORIGIN", nullptr);
-    }
+    void TearDown() override { SetEnvironmentVariableW(L"VX_ORIGIN", nullptr); }
 
     // The upper-cased machine form of a project path, as the file table holds it.
     static Str Key(const wchar_t* projectPath) {
@@ -102,12 +96,13 @@ protected:
         return "no fatal error";
     }
 
-    FakeExcludeList* exclude = nullptr;
-    SnapshotStore post;
+    std::unique_ptr<FakeExcludeList> fake = std::make_unique<FakeExcludeList>();
+    FakeExcludeList* exclude = fake.get();
+    ProjectRun run;
 };
 
 TEST_F(TemplateTest, SectionsAndLineForms) {
-    ApplyTemplateText(post, Str(L"# capture template\r\n"
+    ApplyTemplateText(run, Str(L"# capture template\r\n"
                                 L"\r\n"
                                 L"   [includefiles]   \r\n"
                                 L"2;%AppData%\\Vendor\\Plug\r\n"
@@ -130,9 +125,9 @@ TEST_F(TemplateTest, SectionsAndLineForms) {
                                 L"[IncludeFiles]\r\n"
                                 L"%AppData%\\SecondSectionIgnored\r\n"));
 
-    ASSERT_EQ(post.includedFiles.size(), 2u);
-    EXPECT_EQ(post.includedFiles.at(Key(L"%AppData%\\Vendor\\Plug")), 2u);
-    EXPECT_EQ(post.includedFiles.at(Key(L"%AppData%\\Vendor\\NoFlags.dat")), 0u);
+    ASSERT_EQ(run.includedFiles.size(), 2u);
+    EXPECT_EQ(run.includedFiles.at(Key(L"%AppData%\\Vendor\\Plug")), 2u);
+    EXPECT_EQ(run.includedFiles.at(Key(L"%AppData%\\Vendor\\NoFlags.dat")), 0u);
 
     Str cache;
     DecodeProjectPath(Str(L"%AppData%\\Vendor\\Cache"), cache);
@@ -140,25 +135,25 @@ TEST_F(TemplateTest, SectionsAndLineForms) {
     EXPECT_EQ(Utf8(exclude->addedFileIgnores[0].c_str()), Utf8(cache));
     EXPECT_EQ(Utf8(exclude->addedFileIgnores[1].c_str()), "q:\\tmp");
 
-    ASSERT_EQ(post.includedKeys.size(), 3u);
-    EXPECT_EQ(post.includedKeys.at(Str(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\VENDOR")), 8u);
-    EXPECT_EQ(post.includedKeys.at(Str(L"HKEY_CURRENT_USER\\SOFTWARE\\VENDOR\\PLAIN")), 0u);
-    EXPECT_EQ(post.includedKeys.at(Str(L"")), 16u);
+    ASSERT_EQ(run.includedKeys.size(), 3u);
+    EXPECT_EQ(run.includedKeys.at(Str(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\VENDOR")), 8u);
+    EXPECT_EQ(run.includedKeys.at(Str(L"HKEY_CURRENT_USER\\SOFTWARE\\VENDOR\\PLAIN")), 0u);
+    EXPECT_EQ(run.includedKeys.at(Str(L"")), 16u);
 
     // PackageSettingsW2K applies only on Windows 2000, which this is not.
-    ASSERT_EQ(post.packageSettings.size(), 2u);
-    EXPECT_EQ(Utf8(post.packageSettings.at(Str(L"Level"))), "REG_DWORD=#01#00#00#00");
-    EXPECT_EQ(Utf8(post.packageSettings.at(Str(L"Empty"))), "");
+    ASSERT_EQ(run.packageSettings.size(), 2u);
+    EXPECT_EQ(Utf8(run.packageSettings.at(Str(L"Level"))), "REG_DWORD=#01#00#00#00");
+    EXPECT_EQ(Utf8(run.packageSettings.at(Str(L"Empty"))), "");
 }
 
 TEST_F(TemplateTest, OnlyKnownSectionsCountAndAnyBracketLineEndsOne) {
-    ApplyTemplateText(post, Str(L"[Other]\r\n2;%AppData%\\x\r\nA=B\r\nIncludeFiles\r\n"
+    ApplyTemplateText(run, Str(L"[Other]\r\n2;%AppData%\\x\r\nA=B\r\nIncludeFiles\r\n"
                                 L"[IncludeKeys]\nHKEY_CURRENT_USER\\A\n[not a header\nHKEY_CURRENT_USER\\B\n"));
-    EXPECT_TRUE(post.includedFiles.empty());
-    EXPECT_TRUE(post.packageSettings.empty());
+    EXPECT_TRUE(run.includedFiles.empty());
+    EXPECT_TRUE(run.packageSettings.empty());
     EXPECT_TRUE(exclude->addedFileIgnores.empty());
-    ASSERT_EQ(post.includedKeys.size(), 1u);
-    EXPECT_EQ(post.includedKeys.begin()->first, Str(L"HKEY_CURRENT_USER\\A"));
+    ASSERT_EQ(run.includedKeys.size(), 1u);
+    EXPECT_EQ(run.includedKeys.begin()->first, Str(L"HKEY_CURRENT_USER\\A"));
 }
 
 TEST_F(TemplateTest, LocationOrder) {
@@ -178,9 +173,9 @@ TEST_F(TemplateTest, LocationOrder) {
 
     Origin(origin / L"tool.exe");
     EXPECT_EQ(find(), Utf8(atOrigin));
-    LoadTemplate(post, Str(L"ScTestOrder"));
-    EXPECT_EQ(post.includedFiles.at(Key(L"%AppData%\\Wide\\Plug")), 2u);
-    EXPECT_EQ(Utf8(post.packageSettings.at(Str(L"X"))), "REG_SZ~a#2300");
+    LoadTemplate(run, Str(L"ScTestOrder"));
+    EXPECT_EQ(run.includedFiles.at(Key(L"%AppData%\\Wide\\Plug")), 2u);
+    EXPECT_EQ(Utf8(run.packageSettings.at(Str(L"X"))), "REG_SZ~a#2300");
 
     SetEnvironmentVariableW(L"VX_ORIGIN", nullptr);
     EXPECT_EQ(find(), Utf8(inTemplates));
@@ -209,9 +204,9 @@ TEST_F(TemplateTest, VxOriginLongerThanAShortPath) {
     WriteFileBytes(atOrigin, "[IncludeKeys]\r\nHKEY_CURRENT_USER\\Long\r\n");
 
     Origin(tool);
-    LoadTemplate(post, Str(L"ScLong"));
-    ASSERT_EQ(post.includedKeys.size(), 1u);
-    EXPECT_EQ(post.includedKeys.begin()->first, Str(L"HKEY_CURRENT_USER\\LONG"));
+    LoadTemplate(run, Str(L"ScLong"));
+    ASSERT_EQ(run.includedKeys.size(), 1u);
+    EXPECT_EQ(run.includedKeys.begin()->first, Str(L"HKEY_CURRENT_USER\\LONG"));
     DeleteFileW(atOrigin.c_str());
     for (int i = 0; i < 3; ++i) {
         RemoveDirectoryW(folder.c_str());
@@ -227,12 +222,12 @@ TEST_F(TemplateTest, ShippedTemplates) {
     EXPECT_EQ(Utf8(FindTemplateFile(Str(L"IE6"), dist)), "C:\\scancap\\Templates\\IE6.template.txt");
 
     Origin(Str(L"C:\\scancap\\Templates\\scancap.exe"));
-    LoadTemplate(post, Str(L"Flash"));
-    EXPECT_EQ(post.includedFiles.count(Key(L"%SystemSystem%\\Macromed\\Flash")), 1u);
-    EXPECT_EQ(post.includedKeys.count(
+    LoadTemplate(run, Str(L"Flash"));
+    EXPECT_EQ(run.includedFiles.count(Key(L"%SystemSystem%\\Macromed\\Flash")), 1u);
+    EXPECT_EQ(run.includedKeys.count(
                   Str(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\CLASSES\\CLSID\\{D27CDB6E-AE6D-11CF-96B8-444553540000}")),
               1u);
-    SnapshotStore ie;
+    ProjectRun ie;
     LoadTemplate(ie, Str(L"IE6"));
     EXPECT_FALSE(ie.includedFiles.empty());
     EXPECT_FALSE(ie.includedKeys.empty());
@@ -244,7 +239,7 @@ TEST_F(TemplateTest, UnopenableTemplateIsFatalWithTheSystemMessage) {
     Origin(origin / L"tool.exe");
     Str folder = origin / L"ScFolder.template.txt";
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-    std::string text = Fatal([&] { LoadTemplate(post, Str(L"ScFolder")); });
+    std::string text = Fatal([&] { LoadTemplate(run, Str(L"ScFolder")); });
     RemoveDirectoryW(folder.c_str());
     const std::string prefix = "Can't open template file: ";
     ASSERT_EQ(text.substr(0, prefix.size()), prefix);

@@ -28,12 +28,12 @@ void MakeFile(const Str& path, size_t bytes = 0, DWORD attributes = 0) {
 struct Scan {
     SnapshotStore store;
     RecordingExcludeList* list = nullptr;
-    RunOptions options;
+    ScanOptions options;
 
     explicit Scan(std::vector<Str> bases, std::set<std::wstring> ignored = {}) {
         options = MakeScanOptions(std::move(bases), &list);
         list->ignoredFiles = std::move(ignored);
-        ScanAllBases(store, options);
+        ScanAllBases(store, options.bases, options.excludeList.get());
     }
     uint32_t Root(uint32_t i = 0) const { return kDirectoryRootsOffset + i * uint32_t(sizeof(FileEntry)); }
 };
@@ -288,10 +288,10 @@ TEST(FileScanner, BaseWithTrailingBackslashBuildsPathsWithSingleSeparators) {
 TEST(FileScanner, NonexistentBaseStopsTheScan) {
     TempDir dir;
     Str missing = dir / L"not-there";
-    RunOptions options = MakeScanOptions({dir.Path(), missing});
+    ScanOptions options = MakeScanOptions({dir.Path(), missing});
     SnapshotStore store;
     try {
-        ScanAllBases(store, options);
+        ScanAllBases(store, options.bases, options.excludeList.get());
         FAIL() << "no fatal error";
     } catch (const Str& message) {
         EXPECT_EQ(Utf8(message), "Cannot access directory " + Utf8(missing));
@@ -541,8 +541,7 @@ TEST(FileScanner, ScanDirectoryFillsAPreparedEntryWithoutAnExclusionList) {
     FileEntry entry{};
     entry.attributes = FILE_ATTRIBUTE_DIRECTORY;
     store.Write(entryOffset, entry);
-    RunOptions options;  // no exclusion list: nothing is excluded
-    ScanDirectory(store, dir.Path(), entryOffset, options);
+    ScanDirectory(store, dir.Path(), entryOffset, nullptr);  // no exclusion list: nothing is excluded
     ExpectMatchesReference(store, entryOffset, dir.Path());
     ExpectDepthFirstLayout(store, entryOffset);
 }

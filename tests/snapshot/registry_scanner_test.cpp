@@ -32,10 +32,10 @@ void SetValue(HKEY key, const wchar_t* name, DWORD type, const void* data, DWORD
 struct RegistryScan {
     SnapshotStore store;
     RecordingExcludeList* list = nullptr;
-    RunOptions options;
+    ScanOptions options;
 
     explicit RegistryScan(std::vector<Str> bases) { options = MakeScanOptions(std::move(bases), &list); }
-    void Run() { ScanAllBases(store, options); }
+    void Run() { ScanAllBases(store, options.bases, options.excludeList.get()); }
     uint32_t Root() const { return kFirstRegistryRoot; }
 };
 
@@ -307,44 +307,40 @@ TEST(RegistryScanner, SubkeyThatCannotBeOpenedIsRecordedByNameWithoutAMessage) {
 // A fatal error while a subtree is scanned costs only that subtree: the
 // exclusion list of this test raises one when it is asked about "inner".
 TEST(RegistryScanner, FailingSubtreeBecomesAnAllZeroRecordWithAWarning) {
-    for (bool quiet : {false, true}) {
-        SCOPED_TRACE(quiet ? "quiet" : "not quiet");
-        TestRegKey key(L"scan-failing");
-        RegKey a(CreateKey(key.Get(), L"a"));
-        RegKey inner(CreateKey(a.get(), L"inner"));
-        RegKey below(CreateKey(inner.get(), L"below"));
-        RegKey sibling(CreateKey(a.get(), L"sibling"));
-        const DWORD one = 1;
-        SetValue(sibling.get(), L"v", REG_DWORD, &one, 4);
-        SetValue(a.get(), L"v", REG_DWORD, &one, 4);
+    TestRegKey key(L"scan-failing");
+    RegKey a(CreateKey(key.Get(), L"a"));
+    RegKey inner(CreateKey(a.get(), L"inner"));
+    RegKey below(CreateKey(inner.get(), L"below"));
+    RegKey sibling(CreateKey(a.get(), L"sibling"));
+    const DWORD one = 1;
+    SetValue(sibling.get(), L"v", REG_DWORD, &one, 4);
+    SetValue(a.get(), L"v", REG_DWORD, &one, 4);
 
-        std::wstring failing = std::wstring(key.FullPath().c_str()) + L"\\a\\inner";
-        RegistryScan scan({key.FullPath()});
-        scan.options.quiet = quiet;
-        scan.list->onKeyQuery = [&](const std::wstring& path) {
-            if (path == failing) throw Str(L"Injected failure for inner");
-        };
-        std::string output;
-        {
-            CapturedStdout captured;
-            scan.Run();
-            output = captured.Text();
-        }
-        EXPECT_EQ(output, quiet ? "" : "Warning: Injected failure for inner\n");
-
-        uint32_t aOffset = SubkeyNamed(scan.store, scan.Root(), L"a");
-        ASSERT_NE(aOffset, 0u);
-        RegKeyRecord aRecord = KeyAt(scan.store, aOffset);
-        ASSERT_EQ(aRecord.subkeyCount, 2u);
-        EXPECT_EQ(aRecord.valueCount, 1u);
-        uint32_t first = scan.store.Subkey(aOffset, aRecord, 0);
-        uint32_t second = scan.store.Subkey(aOffset, aRecord, 1);
-        // "inner" sorts before "sibling"; its whole record is zero, name included.
-        EXPECT_EQ(RawRecord(scan.store, first, sizeof(RegKeyRecord)), std::vector<uint8_t>(sizeof(RegKeyRecord), 0));
-        RegKeyRecord siblingRecord = KeyAt(scan.store, second);
-        EXPECT_EQ(NameAt(scan.store, siblingRecord.nameOffset), L"sibling");
-        EXPECT_EQ(siblingRecord.valueCount, 1u);
+    std::wstring failing = std::wstring(key.FullPath().c_str()) + L"\\a\\inner";
+    RegistryScan scan({key.FullPath()});
+    scan.list->onKeyQuery = [&](const std::wstring& path) {
+        if (path == failing) throw Str(L"Injected failure for inner");
+    };
+    std::string output;
+    {
+        CapturedStdout captured;
+        scan.Run();
+        output = captured.Text();
     }
+    EXPECT_EQ(output, "Warning: Injected failure for inner\n");
+
+    uint32_t aOffset = SubkeyNamed(scan.store, scan.Root(), L"a");
+    ASSERT_NE(aOffset, 0u);
+    RegKeyRecord aRecord = KeyAt(scan.store, aOffset);
+    ASSERT_EQ(aRecord.subkeyCount, 2u);
+    EXPECT_EQ(aRecord.valueCount, 1u);
+    uint32_t first = scan.store.Subkey(aOffset, aRecord, 0);
+    uint32_t second = scan.store.Subkey(aOffset, aRecord, 1);
+    // "inner" sorts before "sibling"; its whole record is zero, name included.
+    EXPECT_EQ(RawRecord(scan.store, first, sizeof(RegKeyRecord)), std::vector<uint8_t>(sizeof(RegKeyRecord), 0));
+    RegKeyRecord siblingRecord = KeyAt(scan.store, second);
+    EXPECT_EQ(NameAt(scan.store, siblingRecord.nameOffset), L"sibling");
+    EXPECT_EQ(siblingRecord.valueCount, 1u);
 }
 
 TEST(RegistryScanner, FailureInTheRootKeyEndsTheScan) {
@@ -411,9 +407,8 @@ TEST(RegistryScanner, ScanRegistryKeyFillsAPreparedRecord) {
     RegKeyRecord empty{};
     empty.nameOffset = store.AllocateName(L"X", 1);
     store.Write(record, empty);
-    RunOptions options;  // no exclusion list
     RegistryScratch scratch;
-    ScanRegistryKey(store, key.Get(), key.FullPath(), record, options, scratch);
+    ScanRegistryKey(store, key.Get(), key.FullPath(), record, nullptr, scratch);  // no exclusion list
     RegKeyRecord filled = KeyAt(store, record);
     EXPECT_EQ(NameAt(store, filled.nameOffset), L"X");
     EXPECT_EQ(filled.subkeyCount, 1u);

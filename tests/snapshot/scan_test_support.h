@@ -2,7 +2,6 @@
 // question, and a checked walk of the records a scan wrote.
 #pragma once
 
-#include "snapshot/options.h"
 #include "snapshot/store.h"
 #include "support/console.h"
 #include "support/exclude_list.h"
@@ -53,10 +52,16 @@ public:
     bool IsIE11ExcludedFile(const wchar_t*) override { return false; }
 };
 
-// Options with the given bases and a recording exclusion list (returned
-// through `list`, owned by the options).
-inline RunOptions MakeScanOptions(std::vector<Str> bases, RecordingExcludeList** list = nullptr) {
-    RunOptions options;
+// What a scan is given: its bases and the exclusion list that owns.
+struct ScanOptions {
+    std::unique_ptr<ExcludeList> excludeList;
+    std::vector<Str> bases;
+};
+
+// The given bases and a recording exclusion list (returned through `list`,
+// owned by the options).
+inline ScanOptions MakeScanOptions(std::vector<Str> bases, RecordingExcludeList** list = nullptr) {
+    ScanOptions options;
     auto recording = std::make_unique<RecordingExcludeList>();
     if (list) *list = recording.get();
     options.excludeList = std::move(recording);

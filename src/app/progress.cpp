@@ -1,4 +1,4 @@
-#include "snapshot/progress.h"
+#include "app/progress.h"
 
 #include "support/console.h"
 #include "support/handles.h"

@@ -1,4 +1,4 @@
-#include "snapshot/command_line.h"
+#include "app/command_line.h"
 
 #include "support/branding.h"
 #include "support/console.h"

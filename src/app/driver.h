@@ -1,9 +1,8 @@
 // The program driver: start-up, the native-install branch, one mode per run
-// and the fatal-error path.
+// and the fatal-error path. It owns the run's options and hands each
+// subsystem what it needs.
 #pragma once
 
-#include "snapshot/options.h"
-#include "snapshot/store.h"
 #include "support/str.h"
 
 namespace scancap {
@@ -19,11 +18,8 @@ bool IsNativeInstallLine(int argc, const wchar_t* const argv[], bool& printLog);
 // The message shown when Package.ini in `outputDir` cannot be written.
 Str PackageIniProbeMessage(const Str& outputDir, const Str& packageIni);
 
-// The four browser-upgrade flags of a generation run.
-void SetUpgradeFlags(const SnapshotStore& pre, const SnapshotStore& post, UpgradeFlags& flags);
-
 // Prints a fatal error (and waits for a key when a person is at the console);
 // returns the exit code 1.
-int ReportFatal(const Str& message);
+int ReportFatal(const Str& message, bool setupCapture);
 
 }  // namespace scancap

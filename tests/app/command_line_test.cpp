@@ -1,4 +1,4 @@
-#include "snapshot/command_line.h"
+#include "app/command_line.h"
 
 #include "common/testing.h"
 #include "support/exclude_list.h"

@@ -1,14 +1,14 @@
-#include "snapshot/driver.h"
+#include "app/driver.h"
 
+#include "app/command_line.h"
+#include "app/options.h"
+#include "app/progress.h"
 #include "install/native_install.h"
 #include "project/analysis.h"
 #include "project/generate.h"
-#include "report/machine_overview.h"
-#include "snapshot/command_line.h"
 #include "snapshot/file_scanner.h"
 #include "snapshot/long_path.h"
 #include "snapshot/printer.h"
-#include "snapshot/progress.h"
 #include "snapshot/snapshot_file.h"
 #include "suggest/machine_facts.h"
 #include "support/console.h"
@@ -31,12 +31,13 @@ Str FullPath(const Str& path) {
     return Str(buffer, n);
 }
 
-int RunNativeInstall(const Str& captureFolder) {
+int RunNativeInstall(const Str& captureFolder, bool printLog) {
     // The report (ShowCaptureAndDeployedMachine), the file copy
     // (InstallCapturedFiles) and the registry import (ImportRegistryFiles) of
     // `captureFolder` run here, in that order, once the native installer is
     // part of the program.
     (void)captureFolder;
+    (void)printLog;
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
     return 0;
 }
@@ -46,7 +47,7 @@ int RunScanMode(const RunOptions& options) {
     if (!ProbeWritable(options.preSnapshot)) Fatal(L"Could not open %ls for writing", options.preSnapshot.c_str());
     StartProgressThread();
     SnapshotStore store;
-    ScanAllBases(store, options);
+    ScanAllBases(store, options.bases, options.excludeList.get());
     SaveSnapshot(store, options.preSnapshot);
     StopProgressThread();
     return 0;
@@ -76,13 +77,14 @@ int RunSuggestProjectMode(const RunOptions& options) {
     LoadSnapshot(post, options.postSnapshot);
     Str prePath = FullPath(options.preSnapshot);
     Str postPath = FullPath(options.postSnapshot);
-    UpgradeFlags& flags = BrowserUpgrade();
+    UpgradeFlags flags;
     flags.ieUpgradeTo10 = IEUpgradeTest(pre, post, nullptr, L"10.");
     flags.ieUpgradeTo11 = IEUpgradeTest(pre, post, nullptr, L"11.");
     // WriteProjectOverview(post, pre, overviewFile, prePath, postPath) writes
     // the project overview here once it is part of the program.
     (void)prePath;
     (void)postPath;
+    (void)flags;
     Fatal(L"-SuggestProject is not available in this build");
 }
 
@@ -102,9 +104,18 @@ int RunDiffMode(RunOptions& options) {
     SnapshotStore post;
     LoadSnapshot(pre, options.preSnapshot);
     LoadSnapshot(post, options.postSnapshot);
-    SetUpgradeFlags(pre, post, BrowserUpgrade());
-    ScanComRegistrations(post);
-    GenerateProject(post, pre, options.outputDir);
+
+    ProjectRun run;
+    run.excludeList = options.excludeList.get();
+    run.preSnapshot = options.preSnapshot;
+    run.postSnapshot = options.postSnapshot;
+    run.templatePath = options.templatePath;
+    run.outputDir = options.outputDir;
+    run.printOnly = options.mode == RunMode::DiffPrint;
+    run.quiet = options.quiet;
+    SetUpgradeFlags(pre, post, run.upgrade);
+    ScanComRegistrations(run, post);
+    GenerateProject(run, post, pre);
     return 0;
 }
 
@@ -148,19 +159,11 @@ Str PackageIniProbeMessage(const Str& outputDir, const Str& packageIni) {
     return message;
 }
 
-void SetUpgradeFlags(const SnapshotStore& pre, const SnapshotStore& post, UpgradeFlags& flags) {
-    flags.ieUpgrade6To7 = IEUpgradeTest(pre, post, L"6.", L"7.");
-    flags.ieUpgradeTo7To9 = IEUpgradeTest(pre, post, nullptr, L"7.") || IEUpgradeTest(pre, post, nullptr, L"8.") ||
-                            IEUpgradeTest(pre, post, nullptr, L"9.");
-    flags.ieUpgradeTo10 = IEUpgradeTest(pre, post, nullptr, L"10.");
-    flags.ieUpgradeTo11 = IEUpgradeTest(pre, post, nullptr, L"11.");
-}
-
-int ReportFatal(const Str& message) {
+int ReportFatal(const Str& message, bool setupCapture) {
     StopProgressThread();
     // A -SetupCapture line that failed before its mode started still gets the
     // terse error line.
-    if (Options().setupCapture) SetTerseOutput(true);
+    if (setupCapture) SetTerseOutput(true);
     PrintError(L"%ls\n", message.c_str());
     DWORD mode = 0;
     if (GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) && GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode)) {
@@ -176,20 +179,18 @@ int RunScancap(int argc, wchar_t** argv) {
     InitFolderMacros();
 
     bool printLog = false;
-    if (IsNativeInstallLine(argc, argv, printLog)) {
-        NativeInstallLog() = printLog;
-        return RunNativeInstall(Str(argv[1]));
-    }
+    if (IsNativeInstallLine(argc, argv, printLog)) return RunNativeInstall(Str(argv[1]), printLog);
 
     InitConsoleLock();
-    RunOptions& options = Options();
+    // Alive until exit: the exclusion list it holds serves every mode.
+    RunOptions options;
     int exitCode;
     try {
         ParseCommandLine(argc, argv, options);
         if (options.setupCapture) SetTerseOutput(true);
         exitCode = DispatchMode(options);
     } catch (const Str& message) {
-        exitCode = ReportFatal(message);
+        exitCode = ReportFatal(message, options.setupCapture);
     }
     DeleteConsoleLock();
     return exitCode;

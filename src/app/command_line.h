@@ -2,7 +2,7 @@
 // default scan bases, the banner and the exclusion-list configuration.
 #pragma once
 
-#include "snapshot/options.h"
+#include "app/options.h"
 #include "support/str.h"
 
 namespace scancap {

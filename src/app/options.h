@@ -1,5 +1,5 @@
-// The parsed command line, shared by the driver, the scanners and the
-// project writers.
+// The parsed command line of one run. The driver owns the one instance and
+// hands each mode the parts it needs.
 #pragma once
 
 #include "support/exclude_list.h"
@@ -34,20 +34,5 @@ struct RunOptions {
     int32_t ieSelection = -1;
     RunMode mode = RunMode::Scan;
 };
-
-// The process-wide options.
-RunOptions& Options();
-
-// Browser-upgrade flags, set by the driver from the two snapshots.
-struct UpgradeFlags {
-    bool ieUpgrade6To7 = false;
-    bool ieUpgradeTo7To9 = false;
-    bool ieUpgradeTo10 = false;
-    bool ieUpgradeTo11 = false;
-};
-UpgradeFlags& BrowserUpgrade();
-
-// Set when a native install line ends with "-printlog".
-bool& NativeInstallLog();
 
 }  // namespace scancap
