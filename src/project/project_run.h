@@ -38,6 +38,10 @@ struct ProjectRun {
     // modified server files the file pass copied.
     std::map<Str, bool> comServerFiles;
     uint32_t changedComServers = 0;
+
+    // Files the file pass could not copy: the project is incomplete, and the
+    // run ends with an exit code that says so.
+    uint32_t failedCopies = 0;
 };
 
 }  // namespace scancap
