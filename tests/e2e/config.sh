@@ -55,11 +55,10 @@ echo a >"$drive_c/cfg-e2e/tree/keep/a.txt"
 echo b >"$drive_c/cfg-e2e/tree/skip/inner/b.txt"
 echo c >"$drive_c/cfg-e2e/tree/skip/c.txt"
 scancap_wine reg add "$key\\Keep" /v kept /t REG_DWORD /d 1 /f >/dev/null 2>&1 || fail "reg add Keep"
-scancap_wine reg add "$key\\Keep" /v dropped /t REG_DWORD /d 4 /f >/dev/null 2>&1 || fail "reg add dropped"
 scancap_wine reg add "$key\\Skip" /v hidden /t REG_DWORD /d 2 /f >/dev/null 2>&1 || fail "reg add Skip"
 scancap_wine reg add "$key\\Skip\\Below" /v deeper /t REG_DWORD /d 3 /f >/dev/null 2>&1 || fail "reg add Below"
 
-printf '[FileSystemIgnoreList]\r\n0001=C:\\cfg-e2e\\tree\\skip\r\n[RegistryIgnoreList]\r\n0001=HKEY_CURRENT_USER\\Software\\scancap-e2e-config\\Skip\r\n0002=HKEY_CURRENT_USER\\Software\\scancap-e2e-config\\Keep\\\\dropped\r\n' \
+printf '[FileSystemIgnoreList]\r\n0001=C:\\cfg-e2e\\tree\\skip\r\n[RegistryIgnoreList]\r\n0001=HKEY_CURRENT_USER\\Software\\scancap-e2e-config\\Skip\r\n' \
   >"$drive_c/cfg-e2e/list.ini"
 
 # ---- a -Config list ---------------------------------------------------------
@@ -87,7 +86,7 @@ File C:\cfg-e2e\tree\keep\a.txt
 File C:\cfg-e2e\tree\skip\c.txt
 File C:\cfg-e2e\tree\skip\inner\b.txt
 EOF
-printf 'Subkey HKEY_CURRENT_USER\\Software\\scancap-e2e-config\nSubkey HKEY_CURRENT_USER\\Software\\scancap-e2e-config\\Keep\n  Value dropped\tData 0x00000004\n  Value kept\tData 0x00000001\nSubkey HKEY_CURRENT_USER\\Software\\scancap-e2e-config\\Skip\n  Value hidden\tData 0x00000002\nSubkey HKEY_CURRENT_USER\\Software\\scancap-e2e-config\\Skip\\Below\n  Value deeper\tData 0x00000003\n' |
+printf 'Subkey HKEY_CURRENT_USER\\Software\\scancap-e2e-config\nSubkey HKEY_CURRENT_USER\\Software\\scancap-e2e-config\\Keep\n  Value kept\tData 0x00000001\nSubkey HKEY_CURRENT_USER\\Software\\scancap-e2e-config\\Skip\n  Value hidden\tData 0x00000002\nSubkey HKEY_CURRENT_USER\\Software\\scancap-e2e-config\\Skip\\Below\n  Value deeper\tData 0x00000003\n' |
   expect_text "shipped list: the key is complete" "$work/keys"
 
 # ---- missing list files -----------------------------------------------------

@@ -125,31 +125,6 @@ TEST_F(ExcludeListTest, BelowLeafEntriesCoverThemselvesAndEverythingBelow) {
     Expect(kFiles, {{shallow, true}, {shallow.substr(0, shallow.size() - 1), false}});
 }
 
-TEST_F(ExcludeListTest, ValueEntriesLeaveOutSingleValuesOfExactlyTheirKeys) {
-    Load("[RegistryIgnoreList]\r\n0001=HKEY_LOCAL_MACHINE\\S\\*Set*\\SM\\\\Pending*\r\n"
-         "0002=HKEY_CURRENT_USER\\K\\\\C:\\x\\*.dll\r\n0003=HKEY_CURRENT_USER\\K\\\\\r\n");
-    list_->AddRegistryIgnore(L"HKEY_USERS\\U\\\\V");
-    const std::wstring sm = L"HKEY_LOCAL_MACHINE\\S\\ControlSet001\\SM", k = L"HKEY_CURRENT_USER\\K";
-    Expect(kKeys, {{sm, false}, {k, false}, {L"HKEY_USERS\\U", false}});
-    const struct {
-        std::wstring key;
-        const wchar_t* value;
-        bool keyHasEntries, ignored;
-    } rows[] = {
-        {sm, L"pendingFileRenameOperations2", true, true}, {sm, L"Other", true, false},
-        {sm + L"\\Environment", L"Pending", false, false},  // the key itself, nothing below it
-        {L"HKEY_LOCAL_MACHINE\\S", L"Pending", false, false},
-        {k, L"C:\\x\\a.dll", true, true}, {k, L"C:\\x\\y\\a.dll", true, false},  // names may hold backslashes
-        {k, L"", true, true},                                                     // the default value
-        {L"HKEY_USERS\\U", L"V", true, true},
-    };
-    for (const auto& row : rows) {
-        EXPECT_EQ(list_->HasIgnoredValues(row.key.c_str()), row.keyHasEntries) << Utf8(row.key.c_str());
-        EXPECT_EQ(list_->IsRegistryValueIgnored(row.key.c_str(), row.value, wcslen(row.value)), row.ignored)
-            << Utf8(row.value);
-    }
-}
-
 TEST_F(ExcludeListTest, EachSectionFeedsOnlyItsOwnQueryAndOnlyTwoMatchBelowLeaves) {
     Load("[RegistryIgnoreList]\r\n0001=R:\\Registry\r\n"
          "[FileSystemIgnoreList]\r\n0001=R:\\Files\r\n"

@@ -138,13 +138,10 @@ void Build(TablesMachine machine) {
     }
 
     SavedVariable temp(L"TEMP"), profile(L"USERPROFILE"), localAppData(L"LOCALAPPDATA");
-    SavedVariable programData(L"ProgramData"), commonX86(L"CommonProgramFiles(x86)");
     if (machine == TablesMachine::SyntheticUser) {
         SetEnvironmentVariableW(L"TEMP", SyntheticUserResult::kTempMarker);
         SetEnvironmentVariableW(L"USERPROFILE", SyntheticUserResult::kProfileMarker);
-        for (const wchar_t* unset : {L"LOCALAPPDATA", L"ProgramData", L"CommonProgramFiles(x86)"})
-            SetEnvironmentVariableW(unset, nullptr);
-        ASSERT_EQ(RegDeleteTreeW(machineKey.Get(), kCurrentVersion32), ERROR_SUCCESS);
+        SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
     }
 
     ASSERT_EQ(RegOverridePredefKey(HKEY_LOCAL_MACHINE, machineKey.Get()), ERROR_SUCCESS);
