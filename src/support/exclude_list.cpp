@@ -443,7 +443,7 @@ void MyExcludeList::ReadSection(const wchar_t* file, const wchar_t* section, Nod
         key.Format(L"%04d", ordinal);
         const DWORD length = GetPrivateProfileStringW(section, key.c_str(), L"", value, MAX_PATH, file);
         if (length == 0) return;
-        if (&list == &registryIgnore_)
+        if (&list == &registryIgnore_)  // where an entry may name a value instead of a key
             AddRegistryEntry(value, length);
         else
             InsertEntry(list, value, length);
