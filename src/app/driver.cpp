@@ -6,6 +6,7 @@
 #include "install/native_install.h"
 #include "project/analysis.h"
 #include "project/generate.h"
+#include "report/machine_overview.h"
 #include "snapshot/file_scanner.h"
 #include "snapshot/long_path.h"
 #include "snapshot/printer.h"
@@ -31,13 +32,13 @@ Str FullPath(const Str& path) {
     return Str(buffer, n);
 }
 
+// Each step reports on the console and none stops the others; the install
+// always ends with exit code 0.
 int RunNativeInstall(const Str& captureFolder, bool printLog) {
-    // The report (ShowCaptureAndDeployedMachine), the file copy
-    // (InstallCapturedFiles) and the registry import (ImportRegistryFiles) of
-    // `captureFolder` run here, in that order, once the native installer is
-    // part of the program.
-    (void)captureFolder;
-    (void)printLog;
+    ShowCaptureAndDeployedMachine(captureFolder);
+    InstallCapturedFiles(captureFolder, printLog);
+    ImportRegistryFiles(captureFolder, printLog);
+    // Installed file types and handlers take effect in the shell at once.
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
     return 0;
 }

@@ -146,6 +146,8 @@ HKEY_CURRENT_USER.txt
 HKEY_LOCAL_MACHINE.txt
 HKEY_USERS.txt
 Package.ini
+Support
+Support/Capture Machine Overview.txt
 build.bat
 EOF
 
