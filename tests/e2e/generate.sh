@@ -268,7 +268,7 @@ done
 
 # ---- all users: shared folders, whole components, a value left out, a failed copy
 cat "$work/scan1" "$work/scan2" | grep -a Warning && fail "a scan of a fresh prefix warned"
-rm -rf "$project" "$drive_c"/HKEY_*.txt
+rm -rf "$project" "$drive_c"/HKEY_*.txt "$drive_c/Support"  # what -DiffPrint wrote at the root
 win 'C:\capture\SharedTools.exe' /S </dev/null || fail "all-users installer exit code $?"
 win "$exe" 'C:\capture\shared.snapshot' >/dev/null 2>&1 </dev/null || fail "all-users scan"
 rm "$drive_c/users/Public/Documents/SharedTools.txt"
