@@ -116,7 +116,12 @@ int RunDiffMode(RunOptions& options) {
     SetUpgradeFlags(pre, post, run.upgrade);
     ScanComRegistrations(run, post);
     GenerateProject(run, post, pre);
-    return 0;
+    // The project is complete but for these files; a script that drives the
+    // capture must not take it for a good one. Reported even with -Quiet,
+    // which silences the warning of each file.
+    if (run.failedCopies == 0) return 0;
+    PrintError(L"%u file(s) could not be copied\n", static_cast<unsigned>(run.failedCopies));
+    return kExitIncompleteProject;
 }
 
 int DispatchMode(RunOptions& options) {

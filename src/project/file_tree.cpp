@@ -446,7 +446,8 @@ private:
                 PrintFileLine(change == Change::Modified, path_);
             } else {
                 if (change == Change::Modified) NoteModifiedFile(run_, path_);
-                CopyProjectFile(outputDir_, path_, run_.quiet, made_, projectPath_, scratch_);
+                if (!CopyProjectFile(outputDir_, path_, run_.quiet, made_, projectPath_, scratch_))
+                    ++run_.failedCopies;
                 wrote = true;
             }
         }

@@ -42,6 +42,10 @@ struct ProjectRun {
     std::map<Str, size_t> comGuids;        // upper-cased braced class or type-library GUID
     std::vector<uint8_t> comServerChanged;
     int32_t changedComServers = 0;
+
+    // Files the file pass could not copy: the project is incomplete, and the
+    // run ends with an exit code that says so.
+    uint32_t failedCopies = 0;
 };
 
 }  // namespace scancap

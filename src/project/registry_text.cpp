@@ -257,6 +257,11 @@ void RegistryPass::VisitKey(uint32_t keyOffset, const RegKeyRecord& key, uint32_
     } else if (!forced && exclude_.IsRegistryKeyIgnored(fullPath_.c_str())) {
         return;
     }
+    // The scanner already left the list's values out; they are dropped here
+    // too because the list of this run may name values that snapshots taken
+    // with an earlier list still hold. A forced key keeps them, as it keeps
+    // an ignored key.
+    const bool someValuesIgnored = !forced && exclude_.HasIgnoredValues(fullPath_.c_str());
 
     // A replaced COM server brings its registration keys along even when
     // the installer wrote them back unchanged.
@@ -284,6 +289,10 @@ void RegistryPass::VisitKey(uint32_t keyOffset, const RegKeyRecord& key, uint32_
     for (uint32_t i = 0; i < valueCount; ++i) {
         RegValueRecord value;
         if (!post_.ReadValue(post_.ValueAt(key, i), value)) continue;
+        if (someValuesIgnored) {
+            NameView name = post_.Name(value.nameOffset);
+            if (exclude_.IsRegistryValueIgnored(fullPath_.c_str(), name.text, name.length)) continue;
+        }
         if (inPre && !forced) {
             NameView name = post_.Name(value.nameOffset);
             valueName_.Assign(name.text, name.length);
