@@ -54,7 +54,7 @@ Disabled=1
 Source=%ProgramFilesDir(x64)%\SampleToolbox\applet.cpl
 ReadOnlyData=Package.ro.vxr
 [Toolbox Shell.exe]
-Source=%Programs%\Sample Toolbox\Toolbox Shell.bat
+Source=%Common Programs%\Sample Toolbox\Toolbox Shell.bat
 Shortcut=applet.exe
 Shortcuts=%Programs%\Sample Toolbox
 [tool32.exe]
