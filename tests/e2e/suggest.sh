@@ -1,7 +1,6 @@
 #!/bin/bash
-# The overview road in a fresh prefix: scan, install the SampleToolbox
-# fixture silently, scan again, then "-SuggestName", "-SuggestProject" and
-# "-GenerateProject" from the written overview.
+# In a fresh prefix: scan, install the SampleToolbox fixture, scan again, then
+# "-SuggestName", "-SuggestProject" and "-GenerateProject" from the overview.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../wine/env.sh"
@@ -40,9 +39,8 @@ for line in 'SuggestedName=Sample Toolbox x64' 'DestinationSnapshot=C:\capture\p
 done
 grep -qx 'EstimatedDataContainerSize=[1-9][0-9]*' "$work/overview" || fail "no EstimatedDataContainerSize"
 
-# The entry sections: the applet (the primary entry, its data container
-# disabled), the start-menu script, both programs disabled and named after
-# their files, no section for the library without "CPlApplet".
+# The applet is the primary entry (its data container disabled), both programs are disabled
+# entries named after their files, the library without "CPlApplet" has no section.
 sections() { sed -n '/^\[Sample Toolbox x64.dat\]$/,/^\[cmd.exe\]$/p' "$1" | grep -e '^\[' -e '^Source=' -e '^Disabled=' -e '^Shortcut' -e '^ReadOnlyData='; }
 sections "$work/overview" >"$work/sections"
 expect_bytes "overview entry sections" "$work/sections" <<'EOF'

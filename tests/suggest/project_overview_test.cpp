@@ -26,8 +26,7 @@ constexpr uint64_t kMiB = 1048576;
 
 struct Uninstall { const wchar_t *key, *displayName, *displayIcon; uint32_t time = 0; };
 
-// HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall
-// with the given subkeys.
+// The machine's uninstall key with the given subkeys.
 void AddUninstallKeys(StoreBuilder& b, const std::vector<Uninstall>& entries) {
     uint32_t key = b.RegistryRoot(0);
     b.Key(key, L"HKEY_LOCAL_MACHINE");
@@ -199,10 +198,8 @@ std::string IconFile(std::initializer_list<uint8_t> widths) {
     return bytes;
 }
 
-// A capture in a folder of its own: a 64-bit program and a script are new,
-// an unchanged program and an excluded file are not counted, two drives are
-// virtualized, and of two new uninstall entries the later one names the
-// package: its 48-pixel icon ties with the other's 256 pixels.
+// New: a 64-bit program and a script; not counted: an unchanged program, an excluded file; the later
+// of two new uninstall entries names the package (its 48-pixel icon ties with 256 pixels).
 TEST(ProjectOverview, WholeTextOfAFixedCapture) {
     InitFolderMacros();
     TempDir dir;
@@ -243,7 +240,6 @@ TEST(ProjectOverview, WholeTextOfAFixedCapture) {
     EncodeMachinePath(dir.Path(), folder, nullptr);
     ASSERT_EQ(folder[0], L'%') << "the test folder has no folder macro";
 
-    // Without the branding module's sample flag; the end-to-end test has it.
     std::vector<std::string> actual = Lines(Utf8(ComposeProjectOverview(
         post, pre, settings, Str(L"C:\\capture\\pre.snapshot"), Str(L"C:\\capture\\post.snapshot"), false)));
     std::vector<std::string> expected = Lines(std::regex_replace(kExpected, std::regex("\n"), "\r\n"));

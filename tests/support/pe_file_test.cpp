@@ -122,8 +122,7 @@ TEST(PEFile, ReadsInsideACachedBlockReadTheFileOnce) {
     EXPECT_EQ(accessor.GetBlock(0x1034, 10), block + 0x34);
     EXPECT_EQ(accessor.GetBlock(0x1000, 4), block);
     EXPECT_EQ(accessor.reads, 2);
-    // An address no section holds reads nothing.
-    EXPECT_EQ(accessor.GetBlock(0x3000, 4), nullptr);
+    EXPECT_EQ(accessor.GetBlock(0x3000, 4), nullptr);  // no section holds it
     EXPECT_EQ(accessor.reads, 2);
 }
 

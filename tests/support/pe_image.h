@@ -1,4 +1,3 @@
-// Portable Executable images synthesised for tests.
 #pragma once
 
 #include <algorithm>
