@@ -31,9 +31,8 @@ std::string NeHeader(uint8_t targetOs, size_t length = 64) {
 
 TEST(ClassifyExecutable, ClassesDescriptionsAndErrors) {
     std::string pe64 = Image{0x8664, 0x22}.Bytes();
-    // The description is empty where the probe adds none.
     const struct { const wchar_t* name; std::string bytes; uint32_t expected; const char* description;
-                   bool badFormat; } rows[] = {
+                   bool badFormat; } rows[] = {  // an empty description: the probe adds none
         {L"x.bat", "abc", kExeBatch, "[no valid DOS header, .bat or .cmd extension]", false},
         {L"x.com", "abc", kExeDos, "[no valid DOS header, .com extension]", false},
         {L"x.txt", "abc", kExeOther, "[no valid DOS header found ***]", true},

@@ -39,5 +39,7 @@ fi
 # the caller, so that nobody waits for it.
 if [ -n "${SCANCAP_SESSION_EXE:-}" ] && [ -f "$SCANCAP_SESSION_EXE" ]; then
   (cd "$prefix/drive_c" && exec setsid "$WINE" "$SCANCAP_SESSION_EXE") </dev/null >/dev/null 2>&1 &
+  # Returns once the desktop exists: a test that started it would have its output pipes held open.
+  (cd "$prefix/drive_c" && "$WINE" "$SCANCAP_SESSION_EXE" 0) </dev/null >/dev/null 2>&1 || true
 fi
 echo "wine prefix ready: $prefix"
