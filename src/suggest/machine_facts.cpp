@@ -7,6 +7,8 @@
 #include <cwchar>
 #include <vector>
 
+extern "C" NTSYSAPI NTSTATUS NTAPI RtlGetVersion(PRTL_OSVERSIONINFOW info);
+
 namespace scancap {
 namespace {
 
@@ -46,11 +48,6 @@ void SetUpgradeFlags(const SnapshotStore& pre, const SnapshotStore& post, Upgrad
     flags.ieUpgradeTo11 = IEUpgradeTest(pre, post, nullptr, L"11.");
 }
 
-}  // namespace scancap
-
-extern "C" NTSYSAPI NTSTATUS NTAPI RtlGetVersion(PRTL_OSVERSIONINFOW info);
-
-namespace scancap {
 namespace {
 
 const wchar_t* DriveTypeName(uint8_t type) {

@@ -27,10 +27,6 @@ struct UpgradeFlags {
 // Sets all four flags from the pair of snapshots.
 void SetUpgradeFlags(const SnapshotStore& pre, const SnapshotStore& post, UpgradeFlags& flags);
 
-}  // namespace scancap
-
-namespace scancap {
-
 // The drives of the post snapshot that a package may virtualize: fixed
 // drives, and every removable, fixed, CD-ROM and RAM drive, each as
 // "Drive=c, Serial=0123abcd, Type=FIXED" joined by "; ".

@@ -37,7 +37,6 @@ for line in 'SuggestedName=Sample Toolbox x64' 'DestinationSnapshot=C:\capture\p
             ';OptionalAppLinks=plugins\*.exe'; do
   grep -qxF -- "$line" "$work/overview" || fail "the overview has no line $line"
 done
-grep -qx 'EstimatedDataContainerSize=[1-9][0-9]*' "$work/overview" || fail "no EstimatedDataContainerSize"
 
 # The applet is the primary entry (its data container disabled), both programs are disabled
 # entries named after their files, the library without "CPlApplet" has no section.
