@@ -68,3 +68,6 @@ done
 echo
 echo "== build.bat"
 tr -d '\r' <"$project/build.bat" | sed 's/^/   /'
+echo
+echo "== Support\\Capture Machine Overview.txt"
+show_utf16 "$project/Support/Capture Machine Overview.txt" | sed 's/^/   /'

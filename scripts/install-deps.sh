@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(cmake make python3 bc g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
           g++-mingw-w64-i686-posix
-          wine wine64 googletest nsis msitools)
+          wine wine64 googletest nsis msitools wixl)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -13,7 +13,7 @@
 //                                        (UTF-8, one full path a line) to
 //                                        DEST\<path without its drive>
 // Each prints "<milliseconds>" on standard error.
-#include "project/analysis.h"
+#include "project/com_analysis.h"
 #include "project/generate.h"
 #include "app/driver.h"
 #include "snapshot/snapshot_file.h"

@@ -4,8 +4,9 @@
 #include "app/options.h"
 #include "app/progress.h"
 #include "install/native_install.h"
-#include "project/analysis.h"
+#include "project/com_analysis.h"
 #include "project/generate.h"
+#include "report/machine_overview.h"
 #include "snapshot/file_scanner.h"
 #include "snapshot/long_path.h"
 #include "snapshot/printer.h"
@@ -33,13 +34,13 @@ Str FullPath(const Str& path) {
     return Str(buffer, n);
 }
 
+// Each step reports on the console and none stops the others; the install
+// always ends with exit code 0.
 int RunNativeInstall(const Str& captureFolder, bool printLog) {
-    // The report (ShowCaptureAndDeployedMachine), the file copy
-    // (InstallCapturedFiles) and the registry import (ImportRegistryFiles) of
-    // `captureFolder` run here, in that order, once the native installer is
-    // part of the program.
-    (void)captureFolder;
-    (void)printLog;
+    ShowCaptureAndDeployedMachine(captureFolder);
+    InstallCapturedFiles(captureFolder, printLog);
+    ImportRegistryFiles(captureFolder, printLog);
+    // Installed file types and handlers take effect in the shell at once.
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
     return 0;
 }
@@ -115,7 +116,12 @@ int RunDiffMode(RunOptions& options) {
     SetUpgradeFlags(pre, post, run.upgrade);
     ScanComRegistrations(run, post);
     GenerateProject(run, post, pre);
-    return 0;
+    // The project is complete but for these files; a script that drives the
+    // capture must not take it for a good one. Reported even with -Quiet,
+    // which silences the warning of each file.
+    if (run.failedCopies == 0) return 0;
+    PrintError(L"%u file(s) could not be copied\n", static_cast<unsigned>(run.failedCopies));
+    return kExitIncompleteProject;
 }
 
 int DispatchMode(RunOptions& options) {

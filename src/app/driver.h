@@ -7,7 +7,10 @@
 
 namespace scancap {
 
-// The whole program; returns the process exit code.
+// The whole program; returns the process exit code: 0, 1 after a fatal error
+// (or an output directory that cannot be written), or this one after a
+// -Diff that wrote its project but could not copy every file into it.
+inline constexpr int kExitIncompleteProject = 2;
 int RunScancap(int argc, wchar_t** argv);
 
 // "CaptureFolder -installnative [-printlog]": argv[2] is "-installnative"

@@ -1,6 +1,6 @@
 #include "project/file_tree.h"
 
-#include "project/analysis.h"
+#include "project/com_analysis.h"
 #include "project/overrides.h"
 #include "snapshot/long_path.h"
 #include "support/console.h"
@@ -446,7 +446,8 @@ private:
                 PrintFileLine(change == Change::Modified, path_);
             } else {
                 if (change == Change::Modified) NoteModifiedFile(run_, path_);
-                CopyProjectFile(outputDir_, path_, run_.quiet, made_, projectPath_, scratch_);
+                if (!CopyProjectFile(outputDir_, path_, run_.quiet, made_, projectPath_, scratch_))
+                    ++run_.failedCopies;
                 wrote = true;
             }
         }

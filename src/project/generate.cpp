@@ -1,9 +1,10 @@
 #include "project/generate.h"
 
-#include "project/analysis.h"
 #include "project/file_tree.h"
+#include "project/installer_components.h"
 #include "project/overrides.h"
 #include "project/package_ini.h"
+#include "project/path_analysis.h"
 #include "project/registry_text.h"
 #include "project/templates.h"
 #include "report/machine_overview.h"

@@ -34,10 +34,18 @@ struct ProjectRun {
     std::map<Str, Str> packageSettings;  // value name -> registry text of the value
     std::vector<Str> templateNames;      // distinct templates in use, in load order
 
-    // COM servers: upper-cased server file path -> changed, and the count of
-    // modified server files the file pass copied.
-    std::map<Str, bool> comServerFiles;
-    uint32_t changedComServers = 0;
+    // COM servers found by the registration scan. Both maps lead to an index
+    // into comServerChanged, so that every class and type library of one
+    // server file shares the server's flag; the file pass sets it when it
+    // copies the server modified and counts it in changedComServers.
+    std::map<Str, size_t> comServerFiles;  // upper-cased server file path
+    std::map<Str, size_t> comGuids;        // upper-cased braced class or type-library GUID
+    std::vector<uint8_t> comServerChanged;
+    int32_t changedComServers = 0;
+
+    // Files the file pass could not copy: the project is incomplete, and the
+    // run ends with an exit code that says so.
+    uint32_t failedCopies = 0;
 };
 
 }  // namespace scancap

@@ -1,6 +1,6 @@
 #include "project/registry_text.h"
 
-#include "project/analysis.h"
+#include "project/com_analysis.h"
 #include "project/overrides.h"
 #include "support/console.h"
 #include "support/fatal.h"
@@ -257,13 +257,15 @@ void RegistryPass::VisitKey(uint32_t keyOffset, const RegKeyRecord& key, uint32_
     } else if (!forced && exclude_.IsRegistryKeyIgnored(fullPath_.c_str())) {
         return;
     }
+    // The scanner already left the list's values out; they are dropped here
+    // too because the list of this run may name values that snapshots taken
+    // with an earlier list still hold. A forced key keeps them, as it keeps
+    // an ignored key.
+    const bool someValuesIgnored = !forced && exclude_.HasIgnoredValues(fullPath_.c_str());
 
     // A replaced COM server brings its registration keys along even when
     // the installer wrote them back unchanged.
-    if (!forced && run_.changedComServers >= 1 &&
-        (fullPath_.Find(L"CLSID\\{") >= 0 || fullPath_.Find(L"Interface\\{") >= 0 ||
-         fullPath_.Find(L"TypeLib\\{") >= 0) &&
-        IsChangedComKey(run_, post_, fullPath_)) {
+    if (!forced && run_.changedComServers >= 1 && IsChangedComKey(run_, post_, fullPath_)) {
         forced = true;
         isolation = kIsolationFull;
     }
@@ -287,6 +289,10 @@ void RegistryPass::VisitKey(uint32_t keyOffset, const RegKeyRecord& key, uint32_
     for (uint32_t i = 0; i < valueCount; ++i) {
         RegValueRecord value;
         if (!post_.ReadValue(post_.ValueAt(key, i), value)) continue;
+        if (someValuesIgnored) {
+            NameView name = post_.Name(value.nameOffset);
+            if (exclude_.IsRegistryValueIgnored(fullPath_.c_str(), name.text, name.length)) continue;
+        }
         if (inPre && !forced) {
             NameView name = post_.Name(value.nameOffset);
             valueName_.Assign(name.text, name.length);

@@ -124,16 +124,25 @@ void RegistryScanner::ScanKey(HKEY key, uint32_t record) {
     self.lastWriteTime = lastWrite;
     store_.Write(record, self);
 
+    // Values the list leaves out never enter the snapshot, so a capture made
+    // with the list never holds them; the list is asked once per key, and per
+    // value only for keys it names values of.
+    const bool someValuesIgnored = exclude_ && valueCount && exclude_->HasIgnoredValues(path_.c_str());
+    uint32_t kept = 0;
     for (DWORD i = 0; i < valueCount; ++i) {
         DWORD nameLength, type, dataLength;
         ReadValue(key, i, nameLength, type, dataLength);
+        if (someValuesIgnored &&
+            exclude_->IsRegistryValueIgnored(path_.c_str(), scratch_.valueName.data(), nameLength))
+            continue;
         RegValueRecord value;
         value.dataOffset = store_.AllocateBytes(scratch_.valueData.data(), dataLength);
         value.nameOffset = store_.AllocateName(scratch_.valueName.data(), nameLength);
         value.type = type;
         value.dataLength = dataLength;
-        store_.Write(values + i * uint32_t(sizeof(RegValueRecord)), value);
+        store_.Write(values + kept++ * uint32_t(sizeof(RegValueRecord)), value);
     }
+    if (kept < valueCount) store_.Write(record + uint32_t(offsetof(RegKeyRecord, valueCount)), kept);
 
     const size_t pathLength = path_.size();
     uint32_t written = 0;

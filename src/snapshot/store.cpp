@@ -542,4 +542,23 @@ void SnapshotStore::InsertKeyRecord(const wchar_t* parentPath, const RegKeyRecor
     InsertSubkeyAt(parent, count, arrayOffset, position, inserted);
 }
 
+bool ReadStringData(const SnapshotStore& store, const RegValueRecord& value, Str& out) {
+    const uint8_t* data = store.DataAt(value.dataOffset, value.dataLength);
+    if (!data) return false;
+    size_t units = value.dataLength / sizeof(wchar_t);
+    // The arena gives no alignment guarantee for data blocks.
+    out.Reserve(units + 1, true);
+    wchar_t* text = out.Data();
+    std::memcpy(text, data, units * sizeof(wchar_t));
+    text[units] = L'\0';
+    out.SetLength(wcslen(text));
+    return true;
+}
+
+bool ReadStringValue(const SnapshotStore& store, uint32_t keyOffset, const wchar_t* name, Str& out) {
+    uint32_t valueOffset = store.FindValue(keyOffset, name);
+    RegValueRecord value;
+    return valueOffset != 0 && store.ReadValue(valueOffset, value) && ReadStringData(store, value, out);
+}
+
 }  // namespace scancap

@@ -187,4 +187,10 @@ private:
     uint32_t used_ = 0;
 };
 
+// The text of a value's data up to its first zero unit. False when the data
+// lies outside the arena, or when the key has no value of that name ("" is
+// the default value).
+bool ReadStringData(const SnapshotStore& store, const RegValueRecord& value, Str& out);
+bool ReadStringValue(const SnapshotStore& store, uint32_t keyOffset, const wchar_t* name, Str& out);
+
 }  // namespace scancap

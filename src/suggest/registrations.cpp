@@ -240,7 +240,7 @@ void DetectMailClients(const SnapshotStore& post, const SnapshotStore& pre, Entr
     Str defaultName;
     for (const wchar_t* path : kMailRoots) {
         Str name;
-        if (ReadStringValue(post, post.FindKeyByPath(path), L"", name) && !name.IsEmpty()) defaultName = name;
+        if (ReadStringValue(post, post.FindKeyByPath(path), L"", name, nullptr) && !name.IsEmpty()) defaultName = name;
     }
     for (const wchar_t* path : kMailRoots) {
         uint32_t then = pre.FindKeyByPath(path);

@@ -6,11 +6,9 @@
 
 namespace scancap {
 
-// The data of value `name` of the key at `key` as text, up to its first zero
-// unit; false when the key or value is absent or its data lies outside the
-// arena. `type` receives the registry type when given.
-bool ReadStringValue(const SnapshotStore& store, uint32_t key, const wchar_t* name, Str& out,
-                     uint32_t* type = nullptr);
+// ReadStringValue (snapshot/store.h) for a key that may be absent (0), which
+// also gives the value's registry type when `type` is not null.
+bool ReadStringValue(const SnapshotStore& store, uint32_t key, const wchar_t* name, Str& out, uint32_t* type);
 
 // The name of the key at `key`; empty when it cannot be read.
 Str KeyName(const SnapshotStore& store, uint32_t key);

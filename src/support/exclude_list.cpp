@@ -26,6 +26,7 @@ struct ExcludeNode {
     Str name;                 // the component as written in the entry
     bool isTerminal = false;  // some entry ends here
     std::vector<ExcludeNode> children;
+    std::vector<Str> valueNames;  // patterns of the values left out of this key
 };
 
 using NodeList = std::vector<ExcludeNode>;
@@ -127,7 +128,8 @@ bool WildcardMatch(const wchar_t* name, size_t nameLength, const wchar_t* patter
     return false;
 }
 
-void InsertEntry(NodeList& roots, const wchar_t* entry, size_t length) {
+// The node of an entry's last component, made with its parents as needed.
+ExcludeNode& PathNode(NodeList& roots, const wchar_t* entry, size_t length) {
     NodeList* list = &roots;
     for (;;) {
         const Split s = SplitFirst(entry, length);
@@ -144,37 +146,55 @@ void InsertEntry(NodeList& roots, const wchar_t* entry, size_t length) {
             added.isPattern = HasWildcard(s.head, s.headLength);
             node = &added;
         }
-        if (!s.hasRest) {
-            node->isTerminal = true;
-            return;
-        }
+        if (!s.hasRest) return *node;
         list = &node->children;
         entry = s.rest;
         length = s.restLength;
     }
 }
 
+void InsertEntry(NodeList& roots, const wchar_t* entry, size_t length) {
+    PathNode(roots, entry, length).isTerminal = true;
+}
+
+// What a value query looks for at the key where the path ends: a pattern
+// matching `name`, or, with `anyName`, any pattern at all.
+struct ValueQuery {
+    const wchar_t* name;
+    size_t length;
+    bool anyName;
+};
+
+bool HasValueName(const ExcludeNode& node, const ValueQuery& value) {
+    for (const Str& pattern : node.valueNames) {
+        if (value.anyName || WildcardMatch(value.name, value.length, pattern.c_str(), pattern.Length())) return true;
+    }
+    return false;
+}
+
+// Without `value`, whether an entry ends at or (below-leaf) above the path;
+// with it, whether a value entry of exactly that key matches.
 bool NodeMatches(const ExcludeNode& node, const wchar_t* head, size_t headLength, const wchar_t* rest,
-                 size_t restLength, MatchMode mode) {
+                 size_t restLength, MatchMode mode, const ValueQuery* value = nullptr) {
     const bool componentMatches =
         node.isPattern ? WildcardMatch(head, headLength, node.name.c_str(), node.name.Length())
                        : EqualNoCase(node.name.c_str(), node.name.Length(), head, headLength);
     if (!componentMatches) return false;
-    if (restLength == 0) return node.isTerminal;
+    if (restLength == 0) return value ? HasValueName(node, *value) : node.isTerminal;
     // A terminal node that also has children answers for deeper paths only
     // through those children.
     if (node.children.empty()) return mode == MatchMode::BelowLeaf;
     const Split s = SplitFirst(rest, restLength);
     for (const ExcludeNode& child : node.children) {
-        if (NodeMatches(child, s.head, s.headLength, s.rest, s.restLength, mode)) return true;
+        if (NodeMatches(child, s.head, s.headLength, s.rest, s.restLength, mode, value)) return true;
     }
     return false;
 }
 
 bool ListMatches(const NodeList& roots, const wchar_t* head, size_t headLength, const wchar_t* rest,
-                 size_t restLength, MatchMode mode) {
+                 size_t restLength, MatchMode mode, const ValueQuery* value = nullptr) {
     for (const ExcludeNode& root : roots) {
-        if (NodeMatches(root, head, headLength, rest, restLength, mode)) return true;
+        if (NodeMatches(root, head, headLength, rest, restLength, mode, value)) return true;
     }
     return false;
 }
@@ -183,6 +203,35 @@ bool ListMatches(const NodeList& roots, const wchar_t* path, MatchMode mode) {
     if (!path || roots.empty()) return false;
     const Split s = SplitFirst(path, std::wcslen(path));
     return ListMatches(roots, s.head, s.headLength, s.rest, s.restLength, mode);
+}
+
+// A registry key path against a list: as given, then, for a path under a
+// 64-bit view's root ("HKEY64_X"), under the root's usual name ("HKEY_X"), so
+// that an entry written for a root key covers both.
+bool RegistryListMatches(const NodeList& roots, const wchar_t* keyPath, MatchMode mode,
+                         const ValueQuery* value = nullptr) {
+    if (!keyPath || roots.empty()) return false;
+    const size_t length = std::wcslen(keyPath);
+    const Split s = SplitFirst(keyPath, length);
+    if (ListMatches(roots, s.head, s.headLength, s.rest, s.restLength, mode, value)) return true;
+    static constexpr wchar_t kView64[] = L"HKEY64_";
+    constexpr size_t kView64Length = 7;
+    if (length < kView64Length || !EqualNoCase(keyPath, kView64Length, kView64, kView64Length)) return false;
+
+    // Only the root component changes; the rest of the path is matched where
+    // it lies.
+    constexpr size_t kPrefixLength = 5;  // "HKEY_"
+    const size_t headLength = kPrefixLength + (s.headLength - kView64Length);
+    wchar_t stackHead[64];
+    std::unique_ptr<wchar_t[]> heapHead;
+    wchar_t* head = stackHead;
+    if (headLength > std::size(stackHead)) {
+        heapHead.reset(new wchar_t[headLength]);
+        head = heapHead.get();
+    }
+    std::wmemcpy(head, L"HKEY_", kPrefixLength);
+    std::wmemcpy(head + kPrefixLength, keyPath + kView64Length, s.headLength - kView64Length);
+    return ListMatches(roots, head, headLength, s.rest, s.restLength, mode, value);
 }
 
 // Drops the last path component in place: the last "\" or "/" (or a ":" in
@@ -229,7 +278,7 @@ public:
         return ListMatches(forcedWriteCopy_, path, MatchMode::Exact);
     }
     void AddRegistryIgnore(const wchar_t* keyPath) override {
-        if (keyPath) InsertEntry(registryIgnore_, keyPath, std::wcslen(keyPath));
+        if (keyPath) AddRegistryEntry(keyPath, std::wcslen(keyPath));
     }
     void AddFileIgnore(const wchar_t* path) override {
         if (path) InsertEntry(fileSystemIgnore_, path, std::wcslen(path));
@@ -249,12 +298,25 @@ public:
     bool IsIE11ExcludedFile(const wchar_t* path) override {
         return ListMatches(ie11ExcludeFiles_, path, MatchMode::Exact);
     }
+    // Both walk only the value entries' own tree, which is empty unless the
+    // list names values; a key outside it is refused at its first component
+    // that no entry shares.
+    bool HasIgnoredValues(const wchar_t* keyPath) override {
+        const ValueQuery any{nullptr, 0, true};
+        return RegistryListMatches(registryValueIgnore_, keyPath, MatchMode::Exact, &any);
+    }
+    bool IsRegistryValueIgnored(const wchar_t* keyPath, const wchar_t* valueName, size_t nameLength) override {
+        const ValueQuery value{valueName, nameLength, false};
+        return RegistryListMatches(registryValueIgnore_, keyPath, MatchMode::Exact, &value);
+    }
 
 private:
     enum class Decoding { None, Macros, MacrosThenEnvironment };
     void ReadSection(const wchar_t* file, const wchar_t* section, NodeList& list, Decoding decoding);
+    void AddRegistryEntry(const wchar_t* entry, size_t length);
 
     NodeList registryIgnore_;
+    NodeList registryValueIgnore_;  // keys whose nodes carry value-name patterns
     NodeList fileSystemIgnore_;
     NodeList forcedWriteCopy_;
     NodeList ie6To7UpgradeFiles_;
@@ -265,28 +327,20 @@ private:
 };
 
 bool MyExcludeList::IsRegistryKeyIgnored(const wchar_t* keyPath) {
-    if (ListMatches(registryIgnore_, keyPath, MatchMode::BelowLeaf)) return true;
-    if (!keyPath) return false;
-    const size_t length = std::wcslen(keyPath);
-    static constexpr wchar_t kView64[] = L"HKEY64_";
-    constexpr size_t kView64Length = 7;
-    if (length < kView64Length || !EqualNoCase(keyPath, kView64Length, kView64, kView64Length)) return false;
+    return RegistryListMatches(registryIgnore_, keyPath, MatchMode::BelowLeaf);
+}
 
-    // Only the root component changes ("HKEY64_X" reads "HKEY_X"); the rest of
-    // the path is matched where it lies.
-    const Split s = SplitFirst(keyPath, length);
-    constexpr size_t kPrefixLength = 5;  // "HKEY_"
-    const size_t headLength = kPrefixLength + (s.headLength - kView64Length);
-    wchar_t stackHead[64];
-    std::unique_ptr<wchar_t[]> heapHead;
-    wchar_t* head = stackHead;
-    if (headLength > std::size(stackHead)) {
-        heapHead.reset(new wchar_t[headLength]);
-        head = heapHead.get();
+// A key path never holds an empty component, so the first "\\" of an entry
+// can only be where its key ends and a value name begins; the name may hold
+// backslashes of its own.
+void MyExcludeList::AddRegistryEntry(const wchar_t* entry, size_t length) {
+    for (size_t i = 0; i + 1 < length; ++i) {
+        if (entry[i] == L'\\' && entry[i + 1] == L'\\') {
+            PathNode(registryValueIgnore_, entry, i).valueNames.emplace_back(entry + i + 2, length - i - 2);
+            return;
+        }
     }
-    std::wmemcpy(head, L"HKEY_", kPrefixLength);
-    std::wmemcpy(head + kPrefixLength, keyPath + kView64Length, s.headLength - kView64Length);
-    return ListMatches(registryIgnore_, head, headLength, s.rest, s.restLength, MatchMode::BelowLeaf);
+    InsertEntry(registryIgnore_, entry, length);
 }
 
 bool MyExcludeList::FindAndLoad(const wchar_t* name, Str& log) {
@@ -389,7 +443,10 @@ void MyExcludeList::ReadSection(const wchar_t* file, const wchar_t* section, Nod
         key.Format(L"%04d", ordinal);
         const DWORD length = GetPrivateProfileStringW(section, key.c_str(), L"", value, MAX_PATH, file);
         if (length == 0) return;
-        InsertEntry(list, value, length);
+        if (&list == &registryIgnore_)  // where an entry may name a value instead of a key
+            AddRegistryEntry(value, length);
+        else
+            InsertEntry(list, value, length);
         if (decoding == Decoding::None || value[0] != L'%') continue;
         if (DecodeProjectPath(value, length, decoded)) {
             InsertEntry(list, decoded.c_str(), decoded.Length());

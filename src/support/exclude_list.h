@@ -24,6 +24,21 @@ public:
     virtual bool IsIE11UpgradeFileLocation(const wchar_t* path) = 0;
     virtual bool IsIE11ExcludedFile(const wchar_t* path) = 0;
     virtual ~ExcludeList() = default;
+
+    // Single values left out of a capture: an entry of "RegistryIgnoreList"
+    // written as key path, "\\" and value name. Asked by the scanner and by
+    // the registry pass for every value, so the first question is per key and
+    // cheap: whether the list names any value of that key at all. Added after
+    // the operations above, which keep their places; a list that never names
+    // values need not override them.
+    virtual bool HasIgnoredValues(const wchar_t* keyPath) {
+        (void)keyPath;
+        return false;
+    }
+    virtual bool IsRegistryValueIgnored(const wchar_t* keyPath, const wchar_t* valueName, size_t nameLength) {
+        (void)keyPath, (void)valueName, (void)nameLength;
+        return false;
+    }
 };
 
 // A new, empty MyExcludeList.

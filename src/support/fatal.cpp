@@ -28,7 +28,7 @@ namespace scancap {
     throw Str(message);
 }
 
-Str SystemMessage(DWORD error) {
+Str SystemMessage(DWORD error, bool keepLineBreak) {
     LastErrorKeeper keep;
     wchar_t* buffer = nullptr;
     DWORD n = FormatMessageW(
@@ -36,7 +36,7 @@ Str SystemMessage(DWORD error) {
         nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     LocalMem owner(buffer);
     if (n == 0 || buffer == nullptr) return Str();
-    while (n > 0 && (buffer[n - 1] == L'\n' || buffer[n - 1] == L'\r')) --n;
+    while (!keepLineBreak && n > 0 && (buffer[n - 1] == L'\n' || buffer[n - 1] == L'\r')) --n;
     return Str(buffer, n);
 }
 

@@ -12,7 +12,8 @@ namespace scancap {
 // String `id`, ": " and the system's message for the calling thread's last error.
 [[noreturn]] void FatalResourceWithSystemError(UINT id);
 
-// The system's message text for an error code, without the trailing line break.
-Str SystemMessage(DWORD error);
+// The system's message text for an error code, without the trailing line
+// break unless asked to keep it; empty when the system has no text.
+Str SystemMessage(DWORD error, bool keepLineBreak = false);
 
 }  // namespace scancap

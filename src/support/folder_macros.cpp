@@ -3,6 +3,8 @@
 #include "support/handles.h"
 #include "support/win.h"
 
+#include <knownfolders.h>
+#include <shlobj.h>
 #include <shlwapi.h>
 
 #include <atomic>
@@ -76,7 +78,8 @@ void FolderMacroTable::Insert(const wchar_t* key, const wchar_t* replacement, co
     }
 }
 
-bool FolderMacroTable::LongestMatch(const wchar_t* text, size_t length, Match& out) const {
+bool FolderMacroTable::LongestMatch(const wchar_t* text, size_t length, Match& out, AcceptKey accept,
+                                    const void* context) const {
     out = Match{};
     if (nodes_.empty() || !text || length == 0) return false;
     bool found = false;
@@ -93,7 +96,7 @@ bool FolderMacroTable::LongestMatch(const wchar_t* text, size_t length, Match& o
             index = node.hi;
         } else {
             ++matched;
-            if (node.value != 0) {
+            if (node.value != 0 && (!accept || accept(context, matched))) {
                 const Value& v = values_[node.value - 1];
                 out.length = matched;
                 out.replacement = &v.replacement;
@@ -300,57 +303,75 @@ bool ResolveSpecialFolder(int csidl, REGSAM view, FolderBuffer& out) {
     return false;  // "Resources Localized" and "Profiles" never resolve
 }
 
+// One macro and where its folder comes from when its own source has no
+// text: the shell's known folder (asked only for registry-backed folders),
+// then the folder as today's systems lay it out, then the fallback of older
+// layouts.
 struct MacroRow {
     int csidl;
     const wchar_t* macro;
-    const wchar_t* fallback;  // null: the macro is left out when the folder does not resolve
+    const GUID* knownFolder;       // null: the shell is not asked
+    const wchar_t* currentLayout;  // taken only when every variable in it is set; null: none
+    const wchar_t* fallback;       // null: the macro is left out when nothing else resolves
 };
 
 constexpr MacroRow kUserAndCommonFolders[] = {
-    {0x02, L"Programs", L"%USERPROFILE%\\Start Menu\\Programs"},
-    {0x05, L"Personal", L"%USERPROFILE%\\My Documents"},
-    {0x06, L"Favorites", L"%USERPROFILE%\\Favorites"},
-    {0x07, L"Startup", L"%USERPROFILE%\\Start Menu\\Programs\\Startup"},
-    {0x08, L"Recent", L"%USERPROFILE%\\Recent"},
-    {0x09, L"SendTo", L"%USERPROFILE%\\SendTo"},
-    {0x0B, L"StartMenu", L"%USERPROFILE%\\Start Menu"},
-    {0x10, L"Desktop", L"%USERPROFILE%\\Desktop"},
-    {0x13, L"NetHood", L"%USERPROFILE%\\NetHood"},
-    {0x14, L"Fonts", L"%SystemRoot%\\fonts"},
-    {0x15, L"Templates", L"%USERPROFILE%\\Templates"},
-    {0x16, L"Common StartMenu", L"%ALLUSERSPROFILE%\\Start Menu"},
-    {0x17, L"Common Programs", L"%ALLUSERSPROFILE%\\Start Menu\\Programs"},
-    {0x18, L"Common Startup", L"%ALLUSERSPROFILE%\\Start Menu\\Programs\\Startup"},
-    {0x19, L"Common Desktop", L"%ALLUSERSPROFILE%\\Desktop"},
-    {0x1A, L"AppData", L"%APPDATA%"},
-    {0x1C, L"Local AppData", L"%LOCALAPPDATA%"},
-    {0x1F, L"Common Favorites", L"%ALLUSERSPROFILE%\\Favorites"},
-    {0x23, L"Common AppData", L"%ALLUSERSPROFILE%\\Application Data"},
-    {0x24, L"SystemRoot", L"%SystemRoot%"},
-    {0x26, L"ProgramFilesDir", L"%ProgramFiles%"},
-    {0x28, L"Profile", L"%USERPROFILE%"},
+    {0x02, L"Programs", &FOLDERID_Programs, nullptr, L"%USERPROFILE%\\Start Menu\\Programs"},
+    {0x05, L"Personal", &FOLDERID_Documents, nullptr, L"%USERPROFILE%\\My Documents"},
+    {0x06, L"Favorites", &FOLDERID_Favorites, nullptr, L"%USERPROFILE%\\Favorites"},
+    {0x07, L"Startup", &FOLDERID_Startup, nullptr, L"%USERPROFILE%\\Start Menu\\Programs\\Startup"},
+    {0x08, L"Recent", &FOLDERID_Recent, nullptr, L"%USERPROFILE%\\Recent"},
+    {0x09, L"SendTo", &FOLDERID_SendTo, nullptr, L"%USERPROFILE%\\SendTo"},
+    {0x0B, L"StartMenu", &FOLDERID_StartMenu, nullptr, L"%USERPROFILE%\\Start Menu"},
+    {0x10, L"Desktop", &FOLDERID_Desktop, nullptr, L"%USERPROFILE%\\Desktop"},
+    {0x13, L"NetHood", &FOLDERID_NetHood, nullptr, L"%USERPROFILE%\\NetHood"},
+    {0x14, L"Fonts", &FOLDERID_Fonts, nullptr, L"%SystemRoot%\\fonts"},
+    {0x15, L"Templates", &FOLDERID_Templates, nullptr, L"%USERPROFILE%\\Templates"},
+    {0x16, L"Common StartMenu", &FOLDERID_CommonStartMenu, L"%ProgramData%\\Microsoft\\Windows\\Start Menu",
+     L"%ALLUSERSPROFILE%\\Start Menu"},
+    {0x17, L"Common Programs", &FOLDERID_CommonPrograms,
+     L"%ProgramData%\\Microsoft\\Windows\\Start Menu\\Programs", L"%ALLUSERSPROFILE%\\Start Menu\\Programs"},
+    {0x18, L"Common Startup", &FOLDERID_CommonStartup,
+     L"%ProgramData%\\Microsoft\\Windows\\Start Menu\\Programs\\Startup",
+     L"%ALLUSERSPROFILE%\\Start Menu\\Programs\\Startup"},
+    {0x19, L"Common Desktop", &FOLDERID_PublicDesktop, L"%PUBLIC%\\Desktop", L"%ALLUSERSPROFILE%\\Desktop"},
+    {0x1A, L"AppData", &FOLDERID_RoamingAppData, nullptr, L"%APPDATA%"},
+    {0x1C, L"Local AppData", &FOLDERID_LocalAppData, nullptr, L"%LOCALAPPDATA%"},
+    // Today's systems have no common favorites: the shell answers with the
+    // user's, as the registry lookup does.
+    {0x1F, L"Common Favorites", &FOLDERID_Favorites, nullptr, L"%ALLUSERSPROFILE%\\Favorites"},
+    {0x23, L"Common AppData", &FOLDERID_ProgramData, L"%ProgramData%", L"%ALLUSERSPROFILE%\\Application Data"},
+    {0x24, L"SystemRoot", nullptr, nullptr, L"%SystemRoot%"},
+    // This program is 64-bit: the 32-bit program folder is the shell's x86 one.
+    {0x26, L"ProgramFilesDir", &FOLDERID_ProgramFilesX86, L"%ProgramFiles(x86)%", L"%ProgramFiles%"},
+    {0x28, L"Profile", &FOLDERID_Profile, nullptr, L"%USERPROFILE%"},
 };
 
 constexpr MacroRow kMoreFolders[] = {
-    {0x1B, L"PrintHood", L"%USERPROFILE%\\PrintHood"},
-    {0x20, L"Internet Cache", L"%LOCALAPPDATA%\\Temporary Internet Files"},
-    {0x21, L"Cookies", L"%USERPROFILE%\\Cookie"},
-    {0x22, L"History", L"%LOCALAPPDATA%\\History"},
-    {0x2B, L"Program Files Common", L"%ProgramFiles%\\Common"},
-    {0x2D, L"Common Templates", L"%ALLUSERSPROFILE%\\Templates"},
-    {0x2E, L"Common Documents", L"%ALLUSERSPROFILE%\\Documents"},
-    {0x2F, L"Common AdminTools", L"%ALLUSERSPROFILE%\\Start Menu\\Programs\\Administrative Tools"},
-    {0x30, L"AdminTools", L"%USERPROFILE%\\Start Menu\\Programs\\Administrative Tools"},
-    {0x38, L"Resources", L"%SystemRoot%\\Resources"},
-    {0x39, L"Resources Localized", nullptr},
-    {0x3B, L"CDBurn Area", L"%LOCALAPPDATA%\\Microsoft\\CD Burning"},
-    {0x3E, L"Profiles", nullptr},
+    {0x1B, L"PrintHood", &FOLDERID_PrintHood, nullptr, L"%USERPROFILE%\\PrintHood"},
+    {0x20, L"Internet Cache", &FOLDERID_InternetCache, nullptr, L"%LOCALAPPDATA%\\Temporary Internet Files"},
+    {0x21, L"Cookies", &FOLDERID_Cookies, nullptr, L"%USERPROFILE%\\Cookie"},
+    {0x22, L"History", &FOLDERID_History, nullptr, L"%LOCALAPPDATA%\\History"},
+    {0x2B, L"Program Files Common", &FOLDERID_ProgramFilesCommonX86, L"%CommonProgramFiles(x86)%",
+     L"%ProgramFiles%\\Common Files"},
+    {0x2D, L"Common Templates", &FOLDERID_CommonTemplates, L"%ProgramData%\\Microsoft\\Windows\\Templates",
+     L"%ALLUSERSPROFILE%\\Templates"},
+    {0x2E, L"Common Documents", &FOLDERID_PublicDocuments, L"%PUBLIC%\\Documents", L"%ALLUSERSPROFILE%\\Documents"},
+    {0x2F, L"Common AdminTools", &FOLDERID_CommonAdminTools,
+     L"%ProgramData%\\Microsoft\\Windows\\Start Menu\\Programs\\Administrative Tools",
+     L"%ALLUSERSPROFILE%\\Start Menu\\Programs\\Administrative Tools"},
+    {0x30, L"AdminTools", &FOLDERID_AdminTools, nullptr,
+     L"%USERPROFILE%\\Start Menu\\Programs\\Administrative Tools"},
+    {0x38, L"Resources", nullptr, nullptr, L"%SystemRoot%\\Resources"},
+    {0x39, L"Resources Localized", nullptr, nullptr, nullptr},
+    {0x3B, L"CDBurn Area", &FOLDERID_CDBurning, nullptr, L"%LOCALAPPDATA%\\Microsoft\\CD Burning"},
+    {0x3E, L"Profiles", nullptr, nullptr, nullptr},
 };
 
 // The native folders of a 64-bit process, read through the 64-bit view.
 constexpr MacroRow kNativeFolders[] = {
-    {0x26, L"ProgramFilesDir(x64)", L"%ProgramW6432%"},
-    {0x29, L"SystemSystem", nullptr},
+    {0x26, L"ProgramFilesDir(x64)", &FOLDERID_ProgramFilesX64, nullptr, L"%ProgramW6432%"},
+    {0x29, L"SystemSystem", nullptr, nullptr, nullptr},
 };
 
 // Adds macro `name` for `folder` to both tables in every form the folder may
@@ -413,16 +434,23 @@ void AddMacro(const wchar_t* name, const wchar_t* folder) {
     }
 }
 
-void AddRows(const MacroRow* rows, size_t count, REGSAM view) {
+// A fallback text with its variables expanded; with `complete`, refused
+// when a variable is not set (the text would still hold a "%").
+bool ExpandFallback(const wchar_t* text, bool complete, FolderBuffer& out) {
+    DWORD n = ExpandEnvironmentStringsW(text, out, kFolderChars);
+    return n != 0 && n <= kFolderChars && !(complete && wcschr(out, L'%'));
+}
+
+void AddRows(const MacroRow* rows, size_t count, REGSAM view, KnownFolderQuery knownFolders) {
     FolderBuffer folder;
     for (size_t i = 0; i < count; ++i) {
         const MacroRow& row = rows[i];
-        if (!ResolveSpecialFolder(row.csidl, view, folder)) {
-            if (!row.fallback) continue;
-            // An unset variable stays in the text as it is.
-            DWORD n = ExpandEnvironmentStringsW(row.fallback, folder, kFolderChars);
-            if (n == 0 || n > kFolderChars) continue;
-        }
+        // An unset variable stays in the older fallback as it is.
+        if (!ResolveSpecialFolder(row.csidl, view, folder) &&
+            !(row.knownFolder && knownFolders && knownFolders(*row.knownFolder, folder)) &&
+            !(row.currentLayout && ExpandFallback(row.currentLayout, true, folder)) &&
+            !(row.fallback && ExpandFallback(row.fallback, false, folder)))
+            continue;
         AddMacro(row.macro, folder);
     }
 }
@@ -456,7 +484,19 @@ bool g_initDone = false;
 
 }  // namespace
 
-void InitFolderMacros() {
+bool ShellKnownFolder(const GUID& folder, wchar_t* out) {
+    out[0] = 0;
+    // A folder that does not exist yet still has its path, as a registry
+    // value would give it.
+    PWSTR path = nullptr;
+    HRESULT hr = SHGetKnownFolderPath(folder, KF_FLAG_DONT_VERIFY, nullptr, &path);
+    const bool fits = SUCCEEDED(hr) && path && path[0] && wcslen(path) < kFolderChars;
+    if (fits) wcscpy(out, path);
+    CoTaskMemFree(path);
+    return fits;
+}
+
+void InitFolderMacros(KnownFolderQuery knownFolders) {
     AcquireSRWLockExclusive(&g_initLock);
     struct Unlock {
         ~Unlock() { ReleaseSRWLockExclusive(&g_initLock); }
@@ -472,9 +512,9 @@ void InitFolderMacros() {
     if (ReadFolderValue(HKEY_CURRENT_USER, L"Environment", L"TEMP", kView32, folder))
         SetEnvironmentVariableW(L"TEMP", folder);
 
-    AddRows(kUserAndCommonFolders, std::size(kUserAndCommonFolders), kView32);
-    AddRows(kMoreFolders, std::size(kMoreFolders), kView32);
-    AddRows(kNativeFolders, std::size(kNativeFolders), kView64);
+    AddRows(kUserAndCommonFolders, std::size(kUserAndCommonFolders), kView32, knownFolders);
+    AddRows(kMoreFolders, std::size(kMoreFolders), kView32, knownFolders);
+    AddRows(kNativeFolders, std::size(kNativeFolders), kView64, knownFolders);
 
     if (ResolveSpecialFolder(0x25, kView64, folder)) AddMacro(L"SystemSystem(x64)", folder);
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "support/str.h"
+#include "support/win.h"
 
 #include <cstdint>
 #include <vector>
@@ -30,8 +31,15 @@ public:
         const Str* extra = nullptr;  // null when the key has none
     };
 
+    // Decides whether a key of `keyLength` characters at the start of the
+    // text may be taken; `context` is the caller's.
+    using AcceptKey = bool (*)(const void* context, size_t keyLength);
+
     void Insert(const wchar_t* key, const wchar_t* replacement, const wchar_t* extra);
-    bool LongestMatch(const wchar_t* text, size_t length, Match& out) const;
+    // The longest key that prefixes the text and that `accept` (when given)
+    // takes; a refused key leaves the shorter ones below it in the running.
+    bool LongestMatch(const wchar_t* text, size_t length, Match& out, AcceptKey accept = nullptr,
+                      const void* context = nullptr) const;
 
     const std::vector<Node>& Nodes() const { return nodes_; }
     const std::vector<Value>& Values() const { return values_; }
@@ -44,7 +52,12 @@ private:
 FolderMacroTable& EncodeTable();
 FolderMacroTable& DecodeTable();
 
+// Where the registry holds no value for a folder: the shell's path of a
+// known folder into `out` (MAX_PATH characters); false when it has none.
+using KnownFolderQuery = bool (*)(const GUID& folder, wchar_t* out);
+bool ShellKnownFolder(const GUID& folder, wchar_t* out);
+
 // Builds both tables from this machine's folders; later calls do nothing.
-void InitFolderMacros();
+void InitFolderMacros(KnownFolderQuery knownFolders = ShellKnownFolder);
 
 }  // namespace scancap

@@ -72,6 +72,11 @@ struct ModuleTraits {
     static Type Invalid() noexcept { return nullptr; }
     static void Close(Type h) noexcept { FreeLibrary(h); }
 };
+struct MappedViewTraits {
+    using Type = const void*;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type view) noexcept { UnmapViewOfFile(view); }
+};
 struct LocalMemTraits {
     using Type = HLOCAL;
     static Type Invalid() noexcept { return nullptr; }
@@ -109,5 +114,6 @@ using FindHandle = UniqueHandle<FindHandleTraits>;
 using RegKey = UniqueHandle<RegKeyTraits>;
 using Module = UniqueHandle<ModuleTraits>;
 using LocalMem = UniqueHandle<LocalMemTraits>;
+using MappedView = UniqueHandle<MappedViewTraits>;
 
 }  // namespace scancap

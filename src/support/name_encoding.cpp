@@ -134,11 +134,14 @@ const wchar_t* QueryPathForm(DWORD(WINAPI* query)(LPCWSTR, LPWSTR, DWORD), const
 }
 
 // Number of the last component, counted from `from`, that is an 8.3 name
-// (0 when none is).
+// (0 when none is). A NUL ends a registry string, and the count with it.
 size_t LastShortComponent(const wchar_t* text, size_t length, size_t from) {
     size_t number = 0;
     size_t last = 0;
     size_t pos = from;
+    if (from < length) {
+        if (const wchar_t* nul = wmemchr(text + from, 0, length - from)) length = static_cast<size_t>(nul - text);
+    }
     while (pos < length) {
         size_t end = pos;
         while (end < length && !IsSeparator(text[end])) ++end;
@@ -187,6 +190,34 @@ size_t AppendShortNameReference(const wchar_t* text, size_t length, size_t pos, 
     AppendHex4(out, end - tail);
     out.Append(longPath + tail, longLength - tail);
     return runEnd;
+}
+
+// Where a folder or drive prefix may end: a folder stands for whole
+// components only, so "C:\Program Files" must not take the start of
+// "C:\Program Files (x86)". It ends at a path separator (or ends with one),
+// at the end of the text, or at a quote or a NUL, which no name holds. In
+// registry names and data (`data`) it also ends at a ";" of a list and at
+// blanks that are followed by an argument (a switch, a quote) or nothing.
+struct PrefixEnd {
+    const wchar_t* text;  // where the prefix starts
+    size_t length;        // characters from there to the end of the text
+    bool data;
+};
+
+inline bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+bool EndsAtComponent(const void* context, size_t prefixLength) {
+    const PrefixEnd& at = *static_cast<const PrefixEnd*>(context);
+    if (prefixLength >= at.length || IsSeparator(at.text[prefixLength - 1])) return true;
+    const wchar_t next = at.text[prefixLength];
+    if (IsSeparator(next) || next == L'"' || next == 0) return true;
+    if (!at.data) return false;
+    if (next == L';') return true;
+    size_t i = prefixLength;
+    while (i < at.length && IsBlank(at.text[i])) ++i;
+    if (i == prefixLength) return false;
+    const wchar_t after = i < at.length ? at.text[i] : 0;
+    return after == 0 || after == L'/' || after == L'-' || after == L'"';
 }
 
 enum class FolderDecode { Done, Malformed };
@@ -268,7 +299,8 @@ bool EncodeMachinePath(const wchar_t* text, size_t length, Str& out, const Escap
     size_t i = 0;
     while (i < length) {
         FolderMacroTable::Match match;
-        if (table.LongestMatch(text + i, length - i, match)) {
+        const PrefixEnd end{text + i, length - i, escapes != nullptr};
+        if (table.LongestMatch(text + i, length - i, match, EndsAtComponent, &end)) {
             size_t keyLength = match.length;
             // A folder key that ends in a separator leaves the separator in the text.
             if (keyLength > 1 && keyLength < length - i && text[i + keyLength - 1] == L'\\') --keyLength;
@@ -308,6 +340,10 @@ bool EncodeMachinePath(const wchar_t* text, size_t length, Str& out, const Escap
     } else {
         return false;
     }
+    // "C:" alone is a drive only where a component ends; "C:x" is relative
+    // to that drive's current folder, which no macro can carry.
+    const PrefixEnd end{text + rest - 2, length - rest + 2, escapes != nullptr};
+    if (!EndsAtComponent(&end, 2)) return false;  // `out` holds the plain copy
     const wchar_t macro[9] = {L'%', L'd', L'r', L'i', L'v', L'e', L'_', drive, L'%'};
     out.Clear();
     out.Append(macro, 9);

@@ -642,4 +642,12 @@ int Str::FreePoolSlots() {
     return __builtin_popcount(g_poolFree);
 }
 
+bool StartsWithAsciiNoCase(const wchar_t* text, size_t length, const wchar_t* prefix) {
+    const auto upper = [](wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c; };
+    for (size_t i = 0; prefix[i] != 0; ++i) {
+        if (i >= length || upper(text[i]) != upper(prefix[i])) return false;
+    }
+    return true;
+}
+
 }  // namespace scancap

@@ -118,6 +118,10 @@ private:
     wchar_t inline_[kInlineCapacity + 2];
 };
 
+// Whether `length` units of `text` begin with `prefix`, comparing ASCII
+// letters without regard to case and every other unit exactly.
+bool StartsWithAsciiNoCase(const wchar_t* text, size_t length, const wchar_t* prefix);
+
 // The GetLastError() of a failed call survives everything in between.
 class LastErrorKeeper {
 public:

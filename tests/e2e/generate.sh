@@ -54,13 +54,13 @@ utf8() { tail -c +3 "$1" | iconv -f UTF-16LE -t UTF-8; }
 user=$(ls "$drive_c/users" | grep -vx Public | head -n 1)
 appdata="c:\\users\\$user\\AppData\\Roaming"
 mkdir -p "$drive_c/capture"
-cp "$installer" "$drive_c/capture/"
+cp "$installer" "$SCANCAP_BUILD/fixtures/SharedTools.exe" "$drive_c/capture/"
 
 # -Diff and -DiffPrint read this list instead of Snapshot.ini: the display
 # driver key that Wine writes whenever a program first starts without a
 # display is no part of the installation. With no browser-upgrade lists, the
 # capture is exactly what the installer did.
-printf '[RegistryIgnoreList]\r\n0001=HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Video\r\n' \
+printf '[RegistryIgnoreList]\r\n0001=HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Video\r\n0002=HKEY_LOCAL_MACHINE\\Software\\SharedTools\\\\Dropped\r\n' \
   >"$drive_c/capture/generate.ini"
 
 # Scans with the default bases: all of drive C, HKEY_LOCAL_MACHINE and
@@ -146,6 +146,8 @@ HKEY_CURRENT_USER.txt
 HKEY_LOCAL_MACHINE.txt
 HKEY_USERS.txt
 Package.ini
+Support
+Support/Capture Machine Overview.txt
 build.bat
 EOF
 
@@ -263,6 +265,39 @@ for dir in "c:\\Program Files\\SampleNotes|samplenotes.exe" "$appdata\\SampleNot
   a=$(line_of "CreatedDirectory : $d"); b=$(line_of "CreatedFile      : $d\\$f")
   [ -n "$a" ] && [ -n "$b" ] && [ "$a" -lt "$b" ] || fail "$d is not printed before $f"
 done
+
+# ---- all users: shared folders, whole components, a value left out, a failed copy
+cat "$work/scan1" "$work/scan2" | grep -a Warning && fail "a scan of a fresh prefix warned"
+rm -rf "$project" "$drive_c"/HKEY_*.txt "$drive_c/Support"  # what -DiffPrint wrote at the root
+win 'C:\capture\SharedTools.exe' /S </dev/null || fail "all-users installer exit code $?"
+win "$exe" 'C:\capture\shared.snapshot' >/dev/null 2>&1 </dev/null || fail "all-users scan"
+rm "$drive_c/users/Public/Documents/SharedTools.txt"
+win "$exe" 'C:\capture\post.snapshot' -Diff 'C:\capture\shared.snapshot' 'C:\Shared' \
+  -Config 'C:\capture\generate.ini' >"$work/shared" 2>&1 </dev/null; [ $? = 2 ] || fail "-Diff exit code not 2"
+tr -d '\r' <"$work/shared" | grep -a -e '^Warning' -e '^Error' >"$work/shared-tree"
+(cd "$drive_c/Shared" && find . -path './%*' -type f ! -name '##Attributes.ini' | LC_ALL=C sort) >>"$work/shared-tree"
+expect_text "all-users files, and the one that could not be copied" "$work/shared-tree" <<'EOF'
+Warning: Could not copy file c:\users\Public\Documents\SharedTools.txt -> C:\Shared\%Common Documents%\SharedTools.txt
+Error: 1 file(s) could not be copied
+./%Common AppData%/SharedTools/data.txt
+./%Common Programs%/SharedTools.lnk
+./%Program Files Common%/SharedTools/x86.txt
+./%ProgramFilesDir%/SharedTools/SharedTool.txt
+./%ProgramFilesDir(x64)%/Common Files/SharedTools/x64.txt
+EOF
+utf8 "$drive_c/Shared/HKEY_LOCAL_MACHINE.txt" | tr -d '\r' >"$work/shared-hklm"
+expect_text "all-users HKEY_LOCAL_MACHINE.txt" "$work/shared-hklm" <<'EOF'
+isolation_full HKEY_LOCAL_MACHINE\Software\SharedTools
+  Value=Command
+  REG_SZ~"%ProgramFilesDir(x64)%\Common Files\SharedTools" /s#2300
+  Value=Lists
+  REG_SZ~%ProgramFilesDir%;%Program Files Common%#2300
+  Value=Short
+  REG_SZ~%ProgramFilesDir~001b\SharedTools\SharedTool.txt#2300
+  Value=Sibling
+  REG_SZ~C:\Program FilesX\y#2300
+
+EOF
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed"

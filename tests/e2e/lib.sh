@@ -30,3 +30,9 @@ expect_bytes() {
     echo "--- actual"; od -c "$2" | head -40
   fi
 }
+
+# expect_text NAME FILE: as expect_bytes, for text; shows a readable diff.
+expect_text() {
+  cat >"$work/expected"
+  cmp -s "$work/expected" "$2" || { fail "$1"; diff "$work/expected" "$2" | head -60; }
+}

@@ -12,12 +12,6 @@ trap 'bash "$here/../wine/teardown.sh" "$prefix"; rm -rf "$work"' EXIT
 exe='C:\scancap\scancap.exe'
 . "$here/lib.sh"
 
-# Wine keeps the all-users shell folders in the 64-bit view only; Windows and the folder macros use the 32-bit one.
-key='HKLM\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders'
-for name in 'Common Desktop' 'Common Programs' 'Common Start Menu'; do
-  folder=$(scancap_wine reg query "$key" /v "$name" | sed -n 's/.*REG_SZ *//p' | tr -d '\r')
-  scancap_wine reg add "$key" /v "$name" /d "$folder" /f /reg:32 >/dev/null || fail "no 32-bit $name"
-done
 mkdir -p "$WINEPREFIX/drive_c/capture" && cp "$SCANCAP_BUILD/fixtures/SampleViewer-2.0.exe" "$SCANCAP_BUILD/fixtures/SampleReader.msi" "$WINEPREFIX/drive_c/capture/"
 run "$exe" 'C:\capture\pre.snapshot'; expect_rc "pre scan" 0
 scancap_wine 'C:\capture\SampleViewer-2.0.exe' /S </dev/null || fail "installer exit code $?"

@@ -4,10 +4,13 @@
 //   scan_helper mkkey SUBKEY                       an empty key below HKCU
 //   scan_helper lock SUBKEY | unlock SUBKEY        empty DACL / default DACL
 //   scan_helper drives                             the volume facts of every drive letter
+//   scan_helper dump HKLM|HKCU SUBKEY              every key and value below, one line each:
+//                                                  "path|" or "path|name|type|hex bytes"
 #include "support/win.h"
 
 #include <cstdio>
 #include <cwchar>
+#include <string>
 #include <vector>
 
 namespace {
@@ -70,6 +73,25 @@ int Drives() {
     return 0;
 }
 
+void Dump(HKEY parent, const wchar_t* subkey, const std::wstring& path) {
+    HKEY key;
+    if (RegOpenKeyExW(parent, subkey, 0, KEY_READ, &key)) return;
+    std::printf("%ls|\n", path.c_str());
+    std::vector<wchar_t> name(16384);
+    std::vector<BYTE> data(1 << 20);
+    for (DWORD i = 0;; ++i) {
+        DWORD nameLength = 16384, size = 1 << 20, type = 0;
+        if (RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, data.data(), &size)) break;
+        std::printf("%ls|%ls|%lu|", path.c_str(), name.data(), static_cast<unsigned long>(type));
+        for (DWORD b = 0; b < size; ++b) std::printf("%02x", data[b]);
+        std::printf("\n");
+    }
+    DWORD nameLength = 16384;
+    for (DWORD i = 0; !RegEnumKeyExW(key, i, name.data(), &nameLength, 0, 0, 0, 0); ++i, nameLength = 16384)
+        Dump(key, name.data(), path + L"\\" + name.data());
+    RegCloseKey(key);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -78,6 +100,9 @@ int wmain(int argc, wchar_t** argv) {
     if (argc == 3 && !wcscmp(argv[1], L"lock")) return SetDacl(argv[2], true);
     if (argc == 3 && !wcscmp(argv[1], L"unlock")) return SetDacl(argv[2], false);
     if (argc == 2 && !wcscmp(argv[1], L"drives")) return Drives();
-    std::fprintf(stderr, "usage: scan_helper setraw|mkkey|lock|unlock|drives ...\n");
+    if (argc == 4 && !wcscmp(argv[1], L"dump"))
+        return Dump(wcscmp(argv[2], L"HKLM") ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, argv[3],
+                    std::wstring(argv[2]) + L"\\" + argv[3]), 0;
+    std::fprintf(stderr, "usage: scan_helper setraw|mkkey|lock|unlock|drives|dump ...\n");
     return 1;
 }

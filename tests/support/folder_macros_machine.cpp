@@ -148,7 +148,8 @@ void Build(TablesMachine machine) {
     if (userKey) {
         ASSERT_EQ(RegOverridePredefKey(HKEY_CURRENT_USER, userKey->Get()), ERROR_SUCCESS);
     }
-    InitFolderMacros();
+    InitFolderMacros(machine == TablesMachine::SyntheticUser ? [](const GUID&, wchar_t*) { return false; }
+                                                             : ShellKnownFolder);
     RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
     if (userKey) RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
 

@@ -19,8 +19,8 @@ enum class TablesMachine {
     // "C:\Program Files (x86)" and its Common Files.
     Wow64,
     // As Wow64, but HKEY_CURRENT_USER is a private key with hand-made shell
-    // folder values, TEMP and USERPROFILE hold markers and LOCALAPPDATA is
-    // unset while the tables are built.
+    // folder values, the shell knows no folders, TEMP and USERPROFILE hold
+    // markers and LOCALAPPDATA is unset while the tables are built.
     SyntheticUser,
 };
 

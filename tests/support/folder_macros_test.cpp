@@ -211,7 +211,7 @@ TEST(FolderMacros, ShellFoldersMatchTheExplorerKeys) {
         {L"Cookies", L"Cookies", L"%USERPROFILE%\\Cookie"},
         {L"History", L"History", L"%LOCALAPPDATA%\\History"},
         {L"AdminTools", L"Administrative Tools", L"%USERPROFILE%\\Start Menu\\Programs\\Administrative Tools"},
-        {L"CDBurn Area", L"CD Burning", L"%LOCALAPPDATA%\\Microsoft\\CD Burning"},
+        {L"CDBurn Area", L"CD Burning", L"%LOCALAPPDATA%\\Microsoft\\Windows\\Burn\\Burn"},  // the shell's
         {L"Common StartMenu", L"Common Start Menu", L"%ALLUSERSPROFILE%\\Start Menu"},
         {L"Common Programs", L"Common Programs", L"%ALLUSERSPROFILE%\\Start Menu\\Programs"},
         {L"Common Startup", L"Common Startup", L"%ALLUSERSPROFILE%\\Start Menu\\Programs\\Startup"},

@@ -84,12 +84,11 @@ TEST(EncodeMachinePath, FoldersDrivesAndEscapes) {
         std::wstring out;
     } rows[] = {
         {L"\"C:\\Program Files (x86)\\App\\a.exe\" /s", nullptr, true, L"\"%ProgramFilesDir%\\App\\a.exe\" /s"},
-        // Folders are found anywhere, in any case and form, without waiting for a separator.
+        // Folders are found anywhere, in any case and form.
         {L"c:\\program files (x86)\\a", nullptr, true, L"%ProgramFilesDir%\\a"},
         {L"x;C:\\Program Files (x86)\\Common Files\\b;y", nullptr, true, L"x;%Program Files Common%\\b;y"},
         {L"\\??\\C:\\Program Files (x86)\\a", nullptr, true, L"%ProgramFilesDir%\\a"},
         {L"C?\\Program Files (x86)\\a", nullptr, true, L"%?ProgramFilesDir%\\a"},
-        {L"C:\\Program Files (x86)Extra", nullptr, true, L"%ProgramFilesDir%Extra"},
         {L"C:\\Program Files (x86)\\a C:\\Program Files (x86)\\b", &ValueDataEscapes, true,
          L"%ProgramFilesDir%\\a %ProgramFilesDir%\\b"},
         // Drives without a folder get a drive macro.
@@ -121,6 +120,24 @@ TEST(EncodeMachinePath, FoldersDrivesAndEscapes) {
     Str out = L"stale";
     EXPECT_FALSE(EncodeMachinePath(nullptr, 5, out, &ValueDataEscapes));
     EXPECT_EQ(out.Length(), 0u);
+}
+
+TEST(EncodeMachinePath, FoldersAndDrivesTakeWholeComponentsAndDecodeBack) {
+    ASSERT_TRUE(BuildTablesOn(TablesMachine::Wow64));
+    const std::tuple<std::wstring, const EscapeSet*, std::wstring> rows[] = {
+        {L"C:\\Program Files (x86)Extra\\a", nullptr, L"%drive_C%\\Program Files (x86)Extra\\a"},
+        {L"C:\\Program Files (x86)\\Common FilesX", nullptr, L"%ProgramFilesDir%\\Common FilesX"},
+        {L"C:\\windows /x", nullptr, L"%drive_C%\\windows /x"},
+        {L"C:\\windows /x", &ValueNameEscapes, L"%SystemRoot% /x"},
+        {L"C:\\windows (1)", &ValueNameEscapes, L"%drive_C%\\windows (1)"},
+        {L"C:x", nullptr, L"C:x"},
+    };
+    for (const auto& [in, escapes, out] : rows) {
+        Result e = Encode(in, escapes);
+        EXPECT_EQ(e.text, out) << testing::Utf8(in.c_str());
+        EXPECT_EQ(e.changed, in != out);
+        EXPECT_EQ(Decode(e.text).text, in);
+    }
 }
 
 TEST(EncodeMachinePath, ShortPathsStoreTheirLongFormAndDecodeToTheShortPath) {
