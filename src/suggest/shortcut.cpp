@@ -164,10 +164,11 @@ Str ShortcutEntryName(const Str& shortcutPath) {
 }
 
 const InstallerFunctions& LoadedInstallerFunctions() {
+    // Kept for the life of the process, like the functions taken from it.
+    static const Module library(LoadLibraryW(L"msi.dll"));
     static const InstallerFunctions loaded = [] {
         InstallerFunctions found;
-        // Kept for the life of the process, like the functions taken from it.
-        HMODULE msi = LoadLibraryW(L"msi.dll");
+        HMODULE msi = library.get();
         if (!msi) return found;
         auto find = [msi](auto& function, const char* name) {
             function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
