@@ -1,6 +1,5 @@
 #!/bin/bash
-# Shortcuts and registrations in the overview, in a fresh prefix: scan, install the SampleViewer
-# (NSIS) and SampleReader (Windows Installer) fixtures, scan again, "-SuggestProject".
+# Shortcuts and registrations in the overview of the SampleViewer (NSIS) and SampleReader (MSI) fixtures.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../wine/env.sh"
@@ -9,15 +8,14 @@ bash "$here/../wine/setup.sh" "$prefix" "$SCANCAP_DIST" >/dev/null || { echo "FA
 scancap_wine_env "$prefix"
 work=$(mktemp -d)
 trap 'bash "$here/../wine/teardown.sh" "$prefix"; rm -rf "$work"' EXIT
-exe='C:\scancap\scancap.exe'
 . "$here/lib.sh"
 
 mkdir -p "$WINEPREFIX/drive_c/capture" && cp "$SCANCAP_BUILD/fixtures/SampleViewer-2.0.exe" "$SCANCAP_BUILD/fixtures/SampleReader.msi" "$WINEPREFIX/drive_c/capture/"
-run "$exe" 'C:\capture\pre.snapshot'; expect_rc "pre scan" 0
+run C:/scancap/scancap.exe 'C:\capture\pre.snapshot'; expect_rc "pre scan" 0
 scancap_wine 'C:\capture\SampleViewer-2.0.exe' /S </dev/null || fail "installer exit code $?"
 scancap_wine msiexec /i 'C:\capture\SampleReader.msi' /qn </dev/null || fail "msiexec exit code $?"
-run "$exe" 'C:\capture\post.snapshot'; expect_rc "post scan" 0
-run "$exe" 'C:\capture\pre.snapshot' -SuggestProject 'C:\capture\post.snapshot' 'C:\capture\Overview.ini'; expect_rc "-SuggestProject" 0
+run C:/scancap/scancap.exe 'C:\capture\post.snapshot'; expect_rc "post scan" 0
+run C:/scancap/scancap.exe 'C:\capture\pre.snapshot' -SuggestProject 'C:\capture\post.snapshot' 'C:\capture\Overview.ini'; expect_rc "-SuggestProject" 0
 tail -c +3 "$WINEPREFIX/drive_c/capture/Overview.ini" | iconv -f UTF-16LE -t UTF-8 | tr -d '\r' >"$work/overview"
 
 # Mail line; shortcut, browser, service sections less the primary's name (Wine's msiexec writes plain links).

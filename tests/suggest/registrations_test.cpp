@@ -8,11 +8,9 @@
 namespace scancap {
 namespace {
 
-using testing::StoreBuilder;
-using testing::Utf8;
+using testing::StoreBuilder, testing::Utf8;
 
-// The files "my app.exe", "tool.exe" and the folder "sub dir" of one folder,
-// in a store and on disk ("%ls" stands for the folder). A result "program|arguments", "" when it fails.
+// "my app.exe", "tool.exe" and folder "sub dir" in a store and on disk; results "program|arguments" or "".
 TEST(Registrations, CommandLines) {
     SnapshotStore store;
     StoreBuilder b(store);

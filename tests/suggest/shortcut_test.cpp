@@ -10,9 +10,7 @@
 namespace scancap {
 namespace {
 
-using testing::Put16;
-using testing::Put32;
-using testing::Utf8;
+using testing::Put16, testing::Put32, testing::Utf8;
 
 TEST(Shortcut, NamesAndFolders) {
     for (auto [path, name] : {std::pair{L"C:\\a.b\\Viewer.lnk", "Viewer.exe"}, {L"Setup 2.0.lnk", "Setup 2.0.exe"},
@@ -37,8 +35,7 @@ TEST(Shortcut, CompressedGuids) {
     }
 }
 
-// A library whose only resource is icon group 7 (images 32 and 48 wide): three directory levels
-// (type 14, name 7, language 0) in the image's one section, then the data entry and the group.
+// A library holding only icon group 7 (widths 32, 48): directories type 14 > name 7 > language 0, entry, data.
 std::string IconModule() {
     std::string b = testing::Image{0x8664, 0x2022}.Bytes();
     constexpr uint32_t at = 0x280, rva = 0x1080;
@@ -83,19 +80,19 @@ TEST(Shortcut, AdvertisedTargets) {
                            },
                            [](LPCWSTR, LPCWSTR) { return state; }};
     testing::TestRegKey machine(L"advertised");
-    const Str data(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\");
+    auto set = [&machine](const wchar_t* key, const wchar_t* name, const wchar_t* text) {
+        Str path(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\");
+        return RegSetKeyValueW(machine.Get(), path.Append(key).c_str(), name, REG_SZ, text, DWORD(wcslen(text) * 2 + 2));
+    };
     // The feature's first component {11111111-2222-3333-4444-777777777777}, compressed.
-    ASSERT_EQ(RegSetKeyValueW(machine.Get(), Str(data).Append(L"Products\\2B15E0C6A7D388F41A9EB0247C9DE513\\Features").c_str(),
-                              L"Complete", REG_SZ, L"m[8Q(!7fN4JNbIN[=dIN", 42), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetKeyValueW(machine.Get(), Str(data).Append(L"Components\\11111111222233334444777777777777").c_str(),
-                              L"2B15E0C6A7D388F41A9EB0247C9DE513", REG_SZ, L"C:\\feature\\app.exe", 38),
-              ERROR_SUCCESS);
+    ASSERT_EQ(set(L"Products\\2B15E0C6A7D388F41A9EB0247C9DE513\\Features", L"Complete", L"m[8Q(!7fN4JNbIN[=dIN"), 0);
+    ASSERT_EQ(set(L"Components\\11111111222233334444777777777777", L"2B15E0C6A7D388F41A9EB0247C9DE513",
+                  L"C:\\feature\\app.exe"), 0);
     ASSERT_EQ(RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine.Get()), ERROR_SUCCESS);
-    const wchar_t* guid = L"{AAAAAAAA-2222-3333-4444-555555555555}";
     for (auto [result, named, installed, resolved, target] :
          {std::tuple{UINT(ERROR_FUNCTION_FAILED), L"", INSTALLSTATE_LOCAL, false, ""},
-          {ERROR_SUCCESS, guid, INSTALLSTATE_LOCAL, true, "C:\\component\\app.exe"},
-          {ERROR_SUCCESS, guid, INSTALLSTATE_ABSENT, true, ""}, {ERROR_SUCCESS, L"", INSTALLSTATE_ABSENT, true, ""},
+          {ERROR_SUCCESS, L"c", INSTALLSTATE_LOCAL, true, "C:\\component\\app.exe"},
+          {ERROR_SUCCESS, L"c", INSTALLSTATE_ABSENT, true, ""}, {ERROR_SUCCESS, L"", INSTALLSTATE_ABSENT, true, ""},
           {ERROR_SUCCESS, L"", INSTALLSTATE_LOCAL, false, "C:\\feature\\app.exe"}}) {
         linkResult = result, component = named, state = installed;
         Str found(L"stale");
