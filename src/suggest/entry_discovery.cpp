@@ -17,27 +17,11 @@ namespace {
 constexpr const wchar_t* kShortcutFolders[] = {L"%Common Desktop%",  L"%Desktop%",          L"%Common Programs%",
                                                L"%Programs%",        L"%Common StartMenu%", L"%StartMenu%"};
 
-constexpr const wchar_t* kPersonalFolders[][2] = {
-    {L"%Common StartMenu%", L"%StartMenu%"}, {L"%Common AppData%", L"%AppData%"},
-    {L"%Common Desktop%", L"%Desktop%"},     {L"%Common Startup%", L"%Startup%"},
-    {L"%Common Programs%", L"%Programs%"},   {L"%Common Favorites%", L"%Favorites%"},
-};
-
 constexpr const wchar_t* kKnownExtensions[] = {L".exe", L".lnk", L".cpl", L".bat", L".cmd", L".com"};
 
 constexpr wchar_t kBrowser64[] = L"%ProgramFilesDir(x64)%\\Internet Explorer\\iexplore.exe";
 constexpr wchar_t kBrowser[] = L"%ProgramFilesDir%\\Internet Explorer\\iexplore.exe";
 constexpr wchar_t kInternetExplorerKey[] = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Internet Explorer";
-
-wchar_t AsciiUpper(wchar_t c) { return (c >= L'a' && c <= L'z') ? wchar_t(c - 32) : c; }
-
-// Does `text` begin with `prefix`, ASCII letters compared without case?
-bool StartsWithAsciiNoCase(const wchar_t* text, size_t length, const wchar_t* prefix, size_t prefixLength) {
-    if (length < prefixLength) return false;
-    for (size_t i = 0; i < prefixLength; ++i)
-        if (AsciiUpper(text[i]) != AsciiUpper(prefix[i])) return false;
-    return true;
-}
 
 bool EqualsNoCase(const wchar_t* a, const wchar_t* b) {
     return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
@@ -121,7 +105,7 @@ private:
 
         bool inFolder = false;
         for (const Str& folder : shortcutFolders_)
-            inFolder = inFolder || StartsWithAsciiNoCase(path_.c_str(), path_.Length(), folder.c_str(), folder.Length());
+            inFolder = inFolder || StartsWithAsciiNoCase(path_, folder.c_str());
         Str fileName(name.text, name.length);
         const wchar_t* extension = ExtensionOf(fileName);
         bool known = false;
@@ -189,13 +173,7 @@ private:
         default:
             break;
         }
-        ptrdiff_t slash = path_.FindLast(L'\\');
-        if (inFolder && slash >= 0) {
-            Str folder;
-            EncodeMachinePath(path_.c_str(), size_t(slash), folder, nullptr);
-            ToPersonalFolderMacro(folder);
-            AddShortcut(entry, folder);
-        }
+        if (inFolder && path_.FindLast(L'\\') >= 0) AddShortcut(entry, ShortcutFolderOf(path_));
         entries_.push_back(std::move(entry));
     }
 
@@ -266,19 +244,6 @@ void AddFixedEntries(const SnapshotStore& post, const SnapshotStore& pre, int32_
         entries.back().templateName = L"IE6";
         entries.back().preSelected = chosen;
     }
-}
-
-bool ToPersonalFolderMacro(Str& path) {
-    for (const auto& pair : kPersonalFolders) {
-        size_t length = wcslen(pair[0]);
-        if (StartsWithAsciiNoCase(path.c_str(), path.Length(), pair[0], length)) {
-            Str rewritten(pair[1]);
-            rewritten.Append(path.c_str() + length, path.Length() - length);
-            path = std::move(rewritten);
-            return true;
-        }
-    }
-    return false;
 }
 
 }  // namespace scancap

@@ -27,8 +27,4 @@ DiscoveryResult DiscoverEntryPoints(const SnapshotStore& post, const SnapshotSto
 // none; 1: the current browser; 2: the version-6 browser).
 void AddFixedEntries(const SnapshotStore& post, const SnapshotStore& pre, int32_t ieSelection, EntryList& entries);
 
-// Rewrites a leading all-users folder macro ("%Common Desktop%", ...) into
-// the current user's counterpart; true when it did.
-bool ToPersonalFolderMacro(Str& path);
-
 }  // namespace scancap

@@ -1,5 +1,6 @@
 #include "suggest/machine_facts.h"
 
+#include "suggest/store_values.h"
 #include "support/handles.h"
 #include "support/name_encoding.h"
 

@@ -3,6 +3,7 @@
 #include "snapshot/long_path.h"
 #include "suggest/entry_discovery.h"
 #include "suggest/entry_naming.h"
+#include "suggest/registrations.h"
 #include "suggest/uninstall_info.h"
 #include "support/branding.h"
 #include "support/fatal.h"
@@ -88,15 +89,21 @@ Str NewGuidText() {
 // no file behind, since nothing is written before the text is complete.
 Suggestion Suggest(const SnapshotStore& post, const SnapshotStore& pre, const OverviewSettings& settings) {
     Suggestion s;
-    // Template detection (into s.templates) runs here, before the walk, once
-    // registration detection is part of the program.
+    DetectTemplates(post, pre, s.templates);
     s.found = DiscoverEntryPoints(post, pre, *settings.excludeList, s.entries);
-    // File-type, protocol, object-type and service collection, then browser
-    // and mail-client detection, run here once they are part of the program.
+    std::vector<Association> fileTypes, protocols, objectTypes;
+    std::vector<ServiceImage> services;
+    CollectAssociations(post, pre, fileTypes, protocols, objectTypes);
+    CollectServices(post, pre, services);
+    DetectBrowsers(post, pre, s.entries);
+    DetectMailClients(post, pre, s.entries);
     AddFixedEntries(post, pre, settings.ieSelection, s.entries);
     MergeAndNameEntries(s.entries);
     CleanEntryNames(s.entries);
-    // The collected registrations are assigned to the entries here.
+    AssignAssociations(fileTypes, s.entries);
+    AssignAssociations(protocols, s.entries);
+    AssignAssociations(objectTypes, s.entries);
+    AssignServices(services, s.entries);
     SortEntries(s.entries);
     EntryPoint& primary = s.entries.front();
     primary.enabled = true;
@@ -206,17 +213,6 @@ void AppendSection(Str& text, const EntryPoint& entry, bool first, Str& dataCont
     text += L"\r\n";
 }
 
-void AppendMailLines(Str& text, const EntryList& entries) {
-    bool first = true;
-    Str section;
-    for (const EntryPoint& entry : entries) {
-        if ((entry.mailClient != 1 && entry.mailClient != 2) || !EffectiveName(entry, section)) continue;
-        if (first) text += L"\r\n; Enable this option to register the default email program\r\n";
-        first = false;
-        text.AppendFormat(L";DefaultEmailProgram=%ls\r\n", section.c_str());
-    }
-}
-
 void AppendCaptureFacts(Str& text) {
     SystemVersion version = RunningSystemVersion();
     text.AppendFormat(
@@ -295,7 +291,7 @@ Str ComposeProjectOverview(const SnapshotStore& post, const SnapshotStore& pre, 
     WriteDotNetLines(text);
     WriteQualityReportingLines(text);
     WriteDdeLines(text, settings.ieSelection);
-    AppendMailLines(text, s.entries);
+    WriteMailLines(s.entries, text);
     text += L"\r\n";
 
     Str dataContainerTarget;

@@ -23,23 +23,7 @@ constexpr DWORD kProductIconChars = 260;
 Str EntryName(const SnapshotStore& store, uint32_t key) {
     Str name;
     if (ReadStringValue(store, key, L"DisplayName", name)) return name;
-    RegKeyRecord record;
-    if (store.ReadKey(key, record)) {
-        NameView view = store.Name(record.nameOffset);
-        name.Assign(view.text, view.length);
-    }
-    return name;
-}
-
-// Calls `visit` with the offset of every readable subkey of `path`.
-template <typename Visit>
-void ForEachSubkey(const SnapshotStore& store, const wchar_t* path, Visit visit) {
-    uint32_t root = store.FindKeyByPath(path);
-    RegKeyRecord record;
-    if (root == 0 || !store.ReadKey(root, record)) return;
-    uint32_t count = store.SubkeyCount(root, record);
-    for (uint32_t i = 0; i < count; ++i)
-        if (uint32_t key = store.Subkey(root, record, i)) visit(key);
+    return KeyName(store, key);
 }
 
 // The largest image width of an icon location ("path" or "path,index").
@@ -68,11 +52,7 @@ bool ProductIcon(const Str& productCode, Str& out) {
     DWORD length = kProductIconChars;
     if (MsiGetProductInfoW(productCode.c_str(), INSTALLPROPERTY_PRODUCTICON, buffer, &length) != ERROR_SUCCESS)
         return false;
-    DWORD needed = ExpandEnvironmentStringsW(buffer, nullptr, 0);
-    if (needed == 0) return false;
-    out.Reserve(needed, true);
-    DWORD written = ExpandEnvironmentStringsW(buffer, out.Data(), needed);
-    out.SetLength(written && written <= needed ? written - 1 : 0);
+    out = ExpandEnvironment(Str(buffer, length));
     std::vector<uint32_t> widths;
     ListIconImages(out.c_str(), 0, widths);
     return !widths.empty();
@@ -164,8 +144,8 @@ bool FindUninstallInformation(const SnapshotStore& post, const SnapshotStore& pr
     Candidate best;
     for (const wchar_t* root : kUninstallRoots) {
         std::set<Str> before;
-        ForEachSubkey(pre, root, [&](uint32_t key) { before.insert(EntryName(pre, key)); });
-        ForEachSubkey(post, root, [&](uint32_t key) {
+        ForEachSubkey(pre, pre.FindKeyByPath(root), [&](uint32_t key) { before.insert(EntryName(pre, key)); });
+        ForEachSubkey(post, post.FindKeyByPath(root), [&](uint32_t key) {
             Str entryName = EntryName(post, key);
             if (before.count(entryName)) return;
             Candidate candidate = MakeCandidate(post, key, std::move(entryName), entries);

@@ -83,6 +83,31 @@ struct LocalMemTraits {
     static void Close(Type h) noexcept { LocalFree(h); }
 };
 
+// A COM interface pointer that releases its reference.
+template <typename T>
+class ComRef {
+public:
+    ComRef() noexcept = default;
+    ComRef(const ComRef&) = delete;
+    ComRef& operator=(const ComRef&) = delete;
+    ~ComRef() { reset(); }
+
+    T* get() const noexcept { return p_; }
+    T* operator->() const noexcept { return p_; }
+    explicit operator bool() const noexcept { return p_ != nullptr; }
+    void reset() noexcept {
+        if (p_) std::exchange(p_, nullptr)->Release();
+    }
+    // For QueryInterface and CoCreateInstance.
+    void** put() noexcept {
+        reset();
+        return reinterpret_cast<void**>(&p_);
+    }
+
+private:
+    T* p_ = nullptr;
+};
+
 using FileHandle = UniqueHandle<FileHandleTraits>;
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FindHandle = UniqueHandle<FindHandleTraits>;
