@@ -1,3 +1,4 @@
+// Portable Executable images synthesised for tests.
 #pragma once
 
 #include <algorithm>
@@ -29,12 +30,14 @@ struct Image {
         uint16_t optionalBytes = is64 ? 240 : 224;
         Put16(b, fileHeader, machine), Put16(b, fileHeader + 2, 1);
         Put16(b, fileHeader + 16, optionalBytes), Put16(b, fileHeader + 18, characteristics);
+        Put16(b, optional, is64 ? 0x20B : 0x10B);  // the system's loader wants the magic
         Put32(b, optional + 60, 0x200);  // SizeOfHeaders
         Put32(b, optional + (is64 ? 108 : 92), 16);
         if (exports) Put32(b, optional + (is64 ? 112 : 96), 0x1000), Put32(b, optional + (is64 ? 116 : 100), 0x40);
         size_t section = optional + optionalBytes;
         if (section + 40 <= 0x200)
-            Put32(b, section + 8, 0x200), Put32(b, section + 12, 0x1000), Put32(b, section + 20, 0x200);
+            Put32(b, section + 8, 0x200), Put32(b, section + 12, 0x1000), Put32(b, section + 16, 0x200),
+                Put32(b, section + 20, 0x200);
         Put32(b, 0x200 + 20, 1), Put32(b, 0x200 + 24, nameCount);
         Put32(b, 0x200 + 28, 0x1028), Put32(b, 0x200 + 32, 0x102C), Put32(b, 0x200 + 36, 0x1030);
         Put32(b, 0x228, 0x1234), Put32(b, 0x22C, 0x1034);
