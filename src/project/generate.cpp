@@ -30,6 +30,7 @@ void LoadOverviewTemplates(ProjectRun& run, const Str& overviewFile) {
         names.assign(names.size() * 2, L'\0');
     }
     std::vector<Str>& loaded = run.templateNames;
+    Str listed;
     Str name;
     Str disabled;
     for (size_t start = 0; start < names.size();) {
@@ -37,10 +38,19 @@ void LoadOverviewTemplates(ProjectRun& run, const Str& overviewFile) {
         size_t length = std::wcslen(section);
         start += length + 1;
         if (length == 0) continue;
-        name.ReadProfileString(section, L"Template", L"", overviewFile.c_str());
-        if (name.IsEmpty() || HasTemplateName(loaded, name)) continue;
+        listed.ReadProfileString(section, L"Template", L"", overviewFile.c_str());
+        if (listed.IsEmpty()) continue;
         disabled.ReadProfileString(section, L"Disabled", L"0", overviewFile.c_str());
-        if (disabled == Str(L"0")) {
+        if (!(disabled == Str(L"0"))) continue;
+        // The overview's [BuildOptions] names every template of the capture
+        // on one line, separated by ";"; an entry section names one.
+        for (size_t from = 0; from <= listed.Length();) {
+            ptrdiff_t end = listed.Find(L';', from);
+            size_t stop = end < 0 ? listed.Length() : static_cast<size_t>(end);
+            name = listed.Mid(from, stop - from);
+            name.Trim(L' ');
+            from = stop + 1;
+            if (name.IsEmpty() || HasTemplateName(loaded, name)) continue;
             LoadTemplate(run, name);
             loaded.push_back(name);
         }

@@ -25,9 +25,10 @@ TEST(OverviewTemplates, EnabledSectionsLoadEachTemplateOnceInFileOrder) {
     WriteFileBytes(dir / L"Alpha.template.txt", "[IncludeFiles]\r\n2;C:\\Alpha\\Dir\r\n");
     WriteFileBytes(dir / L"Beta.template.txt", "[IncludeFiles]\r\nC:\\Beta\r\n");
     WriteFileBytes(dir / L"Gamma.template.txt", "[IncludeFiles]\r\n0;C:\\Gamma\r\n");
+    WriteFileBytes(dir / L"Delta.template.txt", "[IncludeFiles]\r\nC:\\Delta\r\n");
     Str overview = dir / L"ProjectOverview.ini";
     WriteFileBytes(overview,
-                   "[BuildOptions]\r\nOutDir=bin\r\n"
+                   "[BuildOptions]\r\nOutDir=bin\r\nTemplate=Delta; alpha;\r\n"  // the capture's list
                    "[One]\r\nTemplate=Alpha\r\nDisabled=0\r\n"
                    "[Two]\r\nTemplate=alpha\r\nDisabled=0\r\n"    // already loaded, any case
                    "[Three]\r\nTemplate=Beta\r\nDisabled=1\r\n"   // disabled: not loaded here
@@ -43,11 +44,13 @@ TEST(OverviewTemplates, EnabledSectionsLoadEachTemplateOnceInFileOrder) {
     }
 
     const std::vector<Str>& names = t.run.templateNames;
-    ASSERT_EQ(names.size(), 3u);
-    EXPECT_EQ(Utf8(names[0]), "Alpha");
-    EXPECT_EQ(Utf8(names[1]), "Gamma");
-    EXPECT_EQ(Utf8(names[2]), "Beta");
-    ASSERT_EQ(t.run.includedFiles.size(), 3u);
+    ASSERT_EQ(names.size(), 4u);
+    EXPECT_EQ(Utf8(names[0]), "Delta");
+    EXPECT_EQ(Utf8(names[1]), "alpha");
+    EXPECT_EQ(Utf8(names[2]), "Gamma");
+    EXPECT_EQ(Utf8(names[3]), "Beta");
+    ASSERT_EQ(t.run.includedFiles.size(), 4u);
+    EXPECT_EQ(t.run.includedFiles[Str(L"C:\\DELTA")], 0u);
     EXPECT_EQ(t.run.includedFiles[Str(L"C:\\ALPHA\\DIR")], kFileWriteCopy);
     EXPECT_EQ(t.run.includedFiles[Str(L"C:\\BETA")], 0u);
     EXPECT_EQ(t.run.includedFiles[Str(L"C:\\GAMMA")], 0u);
