@@ -34,6 +34,11 @@ Str FullPath(const Str& path) {
     return Str(buffer, n);
 }
 
+Str FullPathOrName(const Str& path) {
+    Str full = FullPath(path);
+    return full.IsEmpty() ? path : full;
+}
+
 // Each step reports on the console and none stops the others; the install
 // always ends with exit code 0.
 int RunNativeInstall(const Str& captureFolder, bool printLog) {
@@ -107,8 +112,10 @@ int RunDiffMode(RunOptions& options) {
 
     ProjectRun run;
     run.excludeList = options.excludeList.get();
-    run.preSnapshot = options.preSnapshot;
-    run.postSnapshot = options.postSnapshot;
+    // Compared with the full paths of the capture: a snapshot named relative
+    // to the current folder on a scanned drive must stay out of the project.
+    run.preSnapshot = FullPathOrName(options.preSnapshot);
+    run.postSnapshot = FullPathOrName(options.postSnapshot);
     run.templatePath = options.templatePath;
     run.outputDir = options.outputDir;
     run.printOnly = options.mode == RunMode::DiffPrint;
